@@ -1,0 +1,479 @@
+// Sources of typed reading: the JSON text itself, or a buffered value.
+//
+// Typed readers are written once as templates over a source.  Both sources offer the
+// same operations; they differ only where reading a buffered value is meant to differ
+// from reading text (tags by index, unit tags given as {}, leftover elements reported as
+// a length, no positions).  Text errors receive their position when they leave the
+// innermost value read that contains them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "json/error.hpp"
+#include "json/reader.hpp"
+#include "json/value.hpp"
+
+namespace tavrik::json {
+
+// Marks a record read that has no array form.
+struct NoSeq {};
+
+// Looks a name up in a variant list; `count` when absent.
+inline std::size_t find_name(const std::string_view* names, std::size_t count, std::string_view name) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (names[i] == name) return i;
+    return count;
+}
+
+template <class T>
+struct ResultValue;
+template <class T>
+struct ResultValue<std::expected<T, Error>> {
+    using type = T;
+};
+
+class BufSource;
+
+// ============================================================================ text
+
+class TextSource {
+public:
+    explicit TextSource(Reader& reader) : r_(reader) {}
+    static constexpr bool buffered = false;
+
+    Reader& reader() { return r_; }
+    Error fix(Error e) const { return r_.fix(std::move(e)); }
+
+    // The wrong kind for the field at the cursor: a scalar is read whole so the message
+    // can show it (its own errors win); an array or object is not entered.
+    Error invalid_type_here(std::string_view expected);
+
+    // A string, handed to `convert` while it is valid.
+    template <class F>
+    auto read_string(std::string_view expected, F&& convert) -> decltype(convert(std::string_view{})) {
+        int c = r_.peek_ws();
+        if (c == kEof) return std::unexpected(r_.error_next("EOF while parsing a value"));
+        if (c != '"') return std::unexpected(invalid_type_here(expected));
+        r_.bump();
+        auto s = r_.parse_string();
+        if (!s) return std::unexpected(std::move(s.error()));
+        auto out = convert(*s);
+        if (!out) return std::unexpected(fix(std::move(out.error())));
+        return out;
+    }
+
+    template <class F>
+    auto read_number(std::string_view expected, F&& convert) -> decltype(convert(Number{})) {
+        int c = r_.peek_ws();
+        if (c == kEof) return std::unexpected(r_.error_next("EOF while parsing a value"));
+        if (c != '-' && (c < '0' || c > '9')) return std::unexpected(invalid_type_here(expected));
+        auto n = r_.parse_number();
+        if (!n) return std::unexpected(std::move(n.error()));
+        auto out = convert(*n);
+        if (!out) return std::unexpected(fix(std::move(out.error())));
+        return out;
+    }
+
+    // Consumes a null standing for an absent optional value.
+    Result<bool> take_null() {
+        if (r_.peek_ws() != 'n') return false;
+        r_.bump();
+        if (auto s = r_.parse_ident("ull"); !s) return std::unexpected(std::move(s.error()));
+        return true;
+    }
+
+    // The content of a unit alternative given by name: null only.
+    Status read_unit(std::string_view expected) {
+        int c = r_.peek_ws();
+        if (c == kEof) return std::unexpected(r_.error_next("EOF while parsing a value"));
+        if (c != 'n') return std::unexpected(invalid_type_here(expected));
+        r_.bump();
+        return r_.parse_ident("ull");
+    }
+
+    // Any value, shown to a visitor with null(), boolean(), number(), string(), array(seq)
+    // and object(map), all returning the same Result type.
+    template <class V>
+    auto read_any(V& visitor) -> decltype(visitor.null());
+
+    // A record: an object, or an array of the fields in order (unless seq_fn is NoSeq).
+    template <class MapF, class SeqF>
+    auto read_struct(std::string_view expected, MapF&& map_fn, SeqF&& seq_fn);
+    template <class F>
+    auto read_seq(std::string_view expected, F&& seq_fn);
+    template <class F>
+    auto read_map(std::string_view expected, F&& map_fn);
+
+    // An enumeration given by name alone: "Name", or {"Name": content}.  content(index,
+    // source*) reads the content; the pointer is null for the bare name.
+    template <class F>
+    auto read_enum(const std::string_view* names, std::size_t count, F&& content);
+
+    // A variant given by its name in a string.
+    Result<std::size_t> read_identifier(const std::string_view* names, std::size_t count);
+
+    // The whole value at the cursor, buffered.
+    Result<Value> buffer();
+
+private:
+    template <class F>
+    auto in_container(char close, F&& body) -> decltype(body());
+
+    Reader& r_;
+};
+
+class TextSeq {
+public:
+    explicit TextSeq(TextSource& s) : s_(s) {}
+    Result<bool> has_next() { return s_.reader().seq_has_next(first_); }
+    TextSource& element() { return s_; }
+    Status finish() { return {}; }
+
+private:
+    TextSource& s_;
+    bool first_ = true;
+};
+
+class TextMap {
+public:
+    explicit TextMap(TextSource& s) : s_(s) {}
+    // The next member's name (valid until the next string is read), or none at the end.
+    Result<std::optional<std::string_view>> next_key() {
+        std::string_view key;
+        auto more = s_.reader().map_next_key(first_, key);
+        if (!more) return std::unexpected(std::move(more.error()));
+        if (!*more) return std::nullopt;
+        return key;
+    }
+    Result<TextSource*> value() {
+        if (auto s = s_.reader().parse_colon(); !s) return std::unexpected(std::move(s.error()));
+        return &s_;
+    }
+    Status skip_value() {
+        if (auto s = s_.reader().parse_colon(); !s) return s;
+        return s_.reader().skip_value();
+    }
+
+private:
+    TextSource& s_;
+    bool first_ = true;
+};
+
+// ============================================================================ buffered
+
+class BufSource {
+public:
+    explicit BufSource(const Value& v) : v_(v) {}
+    static constexpr bool buffered = true;
+
+    const Value& value() const { return v_; }
+    Error fix(Error e) const { return e; }
+
+    template <class F>
+    auto read_string(std::string_view expected, F&& convert) -> decltype(convert(std::string_view{})) {
+        if (auto* s = std::get_if<BufString>(&v_.v)) return convert(s->view());
+        return std::unexpected(invalid_type(v_.unexpected(), expected));
+    }
+    template <class F>
+    auto read_number(std::string_view expected, F&& convert) -> decltype(convert(Number{})) {
+        if (auto* n = std::get_if<Number>(&v_.v)) return convert(*n);
+        return std::unexpected(invalid_type(v_.unexpected(), expected));
+    }
+    Result<bool> take_null() const { return v_.kind() == Value::Kind::Null; }
+    // A unit given inside a one-member object may also be written {}.
+    Status read_unit(std::string_view expected) const {
+        if (v_.kind() == Value::Kind::Null) return {};
+        if (auto* o = std::get_if<Value::Object>(&v_.v); o && o->empty()) return {};
+        return std::unexpected(invalid_type(v_.unexpected(), expected));
+    }
+    template <class V>
+    auto read_any(V& visitor) const -> decltype(visitor.null());
+    template <class MapF, class SeqF>
+    auto read_struct(std::string_view expected, MapF&& map_fn, SeqF&& seq_fn) const;
+    template <class F>
+    auto read_seq(std::string_view expected, F&& seq_fn) const;
+    template <class F>
+    auto read_map(std::string_view expected, F&& map_fn) const;
+    template <class F>
+    auto read_enum(const std::string_view* names, std::size_t count, F&& content) const;
+    // By name, or by its index in the variant order.
+    Result<std::size_t> read_identifier(const std::string_view* names, std::size_t count) const;
+    // Already buffered: a view of it.
+    Result<const Value*> buffer() const { return &v_; }
+
+private:
+    const Value& v_;
+};
+
+class BufSeq {
+public:
+    explicit BufSeq(const Value::Array& items) : items_(items) {}
+    Result<bool> has_next() const { return next_ < items_.size(); }
+    BufSource element() { return BufSource(items_[next_++]); }
+    // Elements left over once a record or tagged value is complete.
+    Status finish() const {
+        if (next_ == items_.size()) return {};
+        std::string expected = std::to_string(next_);
+        expected += next_ == 1 ? " element in sequence" : " elements in sequence";
+        return std::unexpected(invalid_length(items_.size(), expected));
+    }
+
+private:
+    const Value::Array& items_;
+    std::size_t next_ = 0;
+};
+
+class BufMap {
+public:
+    explicit BufMap(const Value::Object& members) : members_(members) {}
+    Result<std::optional<std::string_view>> next_key() {
+        if (next_ == members_.size()) return std::nullopt;
+        return members_[next_++].name.view();
+    }
+    Result<BufSource> value() const { return BufSource(members_[next_ - 1].value); }
+    Status skip_value() const { return {}; }
+
+private:
+    const Value::Object& members_;
+    std::size_t next_ = 0;
+};
+
+// Access to a source pointer or value alike.
+inline TextSource& deref(TextSource* s) { return *s; }
+inline BufSource& deref(BufSource& s) { return s; }
+
+// ============================================================================ text templates
+
+template <class F>
+auto TextSource::in_container(char close, F&& body) -> decltype(body()) {
+    // The opening bracket is at the cursor.
+    if (auto s = r_.enter(); !s) return std::unexpected(std::move(s.error()));
+    r_.bump();
+    auto out = body();
+    r_.leave();
+    if (out) {
+        auto end = close == ']' ? r_.end_seq() : r_.end_map();
+        if (!end) return std::unexpected(std::move(end.error()));
+        return out;
+    }
+    r_.end_after_error(close);
+    return std::unexpected(fix(std::move(out.error())));
+}
+
+template <class V>
+auto TextSource::read_any(V& visitor) -> decltype(visitor.null()) {
+    using R = decltype(visitor.null());
+    int c = r_.peek_ws();
+    R out = [&]() -> R {
+        switch (c) {
+            case kEof: return std::unexpected(r_.error_next("EOF while parsing a value"));
+            case 'n':
+                r_.bump();
+                if (auto s = r_.parse_ident("ull"); !s) return std::unexpected(std::move(s.error()));
+                return visitor.null();
+            case 't':
+                r_.bump();
+                if (auto s = r_.parse_ident("rue"); !s) return std::unexpected(std::move(s.error()));
+                return visitor.boolean(true);
+            case 'f':
+                r_.bump();
+                if (auto s = r_.parse_ident("alse"); !s) return std::unexpected(std::move(s.error()));
+                return visitor.boolean(false);
+            case '"': {
+                r_.bump();
+                auto s = r_.parse_string();
+                if (!s) return std::unexpected(std::move(s.error()));
+                return visitor.string(*s);
+            }
+            case '[':
+                return in_container(']', [&]() -> R {
+                    TextSeq seq(*this);
+                    return visitor.array(seq);
+                });
+            case '{':
+                return in_container('}', [&]() -> R {
+                    TextMap map(*this);
+                    return visitor.object(map);
+                });
+            default:
+                if (c == '-' || (c >= '0' && c <= '9')) {
+                    auto n = r_.parse_number();
+                    if (!n) return std::unexpected(std::move(n.error()));
+                    return visitor.number(*n);
+                }
+                return std::unexpected(r_.error_next("expected value"));
+        }
+    }();
+    if (!out) return std::unexpected(fix(std::move(out.error())));
+    return out;
+}
+
+template <class MapF, class SeqF>
+auto TextSource::read_struct(std::string_view expected, MapF&& map_fn, SeqF&& seq_fn) {
+    using R = decltype(map_fn(std::declval<TextMap&>()));
+    int c = r_.peek_ws();
+    if (c == kEof) return R(std::unexpected(r_.error_next("EOF while parsing a value")));
+    if (c == '{') {
+        return in_container('}', [&]() -> R {
+            TextMap map(*this);
+            return map_fn(map);
+        });
+    }
+    if (c == '[') {
+        return in_container(']', [&]() -> R {
+            if constexpr (std::is_same_v<std::decay_t<SeqF>, NoSeq>) {
+                return std::unexpected(invalid_type("sequence", expected));
+            } else {
+                TextSeq seq(*this);
+                return seq_fn(seq);
+            }
+        });
+    }
+    return R(std::unexpected(invalid_type_here(expected)));
+}
+
+template <class F>
+auto TextSource::read_seq(std::string_view expected, F&& seq_fn) {
+    using R = decltype(seq_fn(std::declval<TextSeq&>()));
+    int c = r_.peek_ws();
+    if (c == kEof) return R(std::unexpected(r_.error_next("EOF while parsing a value")));
+    if (c != '[') return R(std::unexpected(invalid_type_here(expected)));
+    return in_container(']', [&]() -> R {
+        TextSeq seq(*this);
+        return seq_fn(seq);
+    });
+}
+
+template <class F>
+auto TextSource::read_map(std::string_view expected, F&& map_fn) {
+    using R = decltype(map_fn(std::declval<TextMap&>()));
+    int c = r_.peek_ws();
+    if (c == kEof) return R(std::unexpected(r_.error_next("EOF while parsing a value")));
+    if (c != '{') return R(std::unexpected(invalid_type_here(expected)));
+    return in_container('}', [&]() -> R {
+        TextMap map(*this);
+        return map_fn(map);
+    });
+}
+
+template <class F>
+auto TextSource::read_enum(const std::string_view* names, std::size_t count, F&& content) {
+    using R = decltype(content(std::size_t{}, static_cast<TextSource*>(nullptr)));
+    int c = r_.peek_ws();
+    if (c == '"') {
+        auto index = read_identifier(names, count);
+        if (!index) return R(std::unexpected(std::move(index.error())));
+        return content(*index, static_cast<TextSource*>(nullptr));
+    }
+    if (c == kEof) return R(std::unexpected(r_.error_next("EOF while parsing a value")));
+    if (c != '{') return R(std::unexpected(r_.error_next("expected value")));
+    if (auto s = r_.enter(); !s) return R(std::unexpected(std::move(s.error())));
+    r_.bump();
+    R out = [&]() -> R {
+        auto index = read_identifier(names, count);
+        if (!index) return std::unexpected(std::move(index.error()));
+        if (auto s = r_.parse_colon(); !s) return std::unexpected(std::move(s.error()));
+        return content(*index, this);
+    }();
+    r_.leave();
+    if (!out) return out;
+    // Exactly one member.
+    int after = r_.peek_ws();
+    if (after == '}') {
+        r_.bump();
+        return out;
+    }
+    if (after == kEof) return R(std::unexpected(r_.error_current("EOF while parsing an object")));
+    return R(std::unexpected(r_.error_current("expected value")));
+}
+
+// ============================================================================ buffered templates
+
+template <class V>
+auto BufSource::read_any(V& visitor) const -> decltype(visitor.null()) {
+    switch (v_.kind()) {
+        case Value::Kind::Null: return visitor.null();
+        case Value::Kind::Bool: return visitor.boolean(std::get<bool>(v_.v));
+        case Value::Kind::Number: return visitor.number(std::get<Number>(v_.v));
+        case Value::Kind::String: return visitor.string(std::get<BufString>(v_.v).view());
+        case Value::Kind::Array: {
+            BufSeq seq(std::get<Value::Array>(v_.v));
+            return visitor.array(seq);
+        }
+        case Value::Kind::Object: break;
+    }
+    BufMap map(std::get<Value::Object>(v_.v));
+    return visitor.object(map);
+}
+
+template <class MapF, class SeqF>
+auto BufSource::read_struct(std::string_view expected, MapF&& map_fn, SeqF&& seq_fn) const {
+    using R = decltype(map_fn(std::declval<BufMap&>()));
+    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
+        BufMap map(*o);
+        return map_fn(map);
+    }
+    if (auto* a = std::get_if<Value::Array>(&v_.v)) {
+        if constexpr (std::is_same_v<std::decay_t<SeqF>, NoSeq>) {
+            (void)a;
+            return R(std::unexpected(invalid_type("sequence", expected)));
+        } else {
+            BufSeq seq(*a);
+            R out = seq_fn(seq);
+            if (!out) return out;
+            if (auto f = seq.finish(); !f) return R(std::unexpected(std::move(f.error())));
+            return out;
+        }
+    }
+    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+}
+
+template <class F>
+auto BufSource::read_seq(std::string_view expected, F&& seq_fn) const {
+    using R = decltype(seq_fn(std::declval<BufSeq&>()));
+    if (auto* a = std::get_if<Value::Array>(&v_.v)) {
+        BufSeq seq(*a);
+        return seq_fn(seq);
+    }
+    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+}
+
+template <class F>
+auto BufSource::read_map(std::string_view expected, F&& map_fn) const {
+    using R = decltype(map_fn(std::declval<BufMap&>()));
+    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
+        BufMap map(*o);
+        return map_fn(map);
+    }
+    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+}
+
+template <class F>
+auto BufSource::read_enum(const std::string_view* names, std::size_t count, F&& content) const {
+    using R = decltype(content(std::size_t{}, static_cast<BufSource*>(nullptr)));
+    auto lookup = [&](std::string_view name) -> Result<std::size_t> {
+        std::size_t i = find_name(names, count, name);
+        if (i == count) return std::unexpected(unknown_variant(name, names, count));
+        return i;
+    };
+    if (auto* s = std::get_if<BufString>(&v_.v)) {
+        auto index = lookup(s->view());
+        if (!index) return R(std::unexpected(std::move(index.error())));
+        return content(*index, static_cast<BufSource*>(nullptr));
+    }
+    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
+        if (o->size() != 1) return R(std::unexpected(invalid_value("map", "map with a single key")));
+        auto index = lookup(o->front().name.view());
+        if (!index) return R(std::unexpected(std::move(index.error())));
+        BufSource inner(o->front().value);
+        return content(*index, &inner);
+    }
+    return R(std::unexpected(invalid_type(v_.unexpected(), "string or map")));
+}
+
+}  // namespace tavrik::json

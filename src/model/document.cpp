@@ -1,0 +1,18 @@
+#include "model/document.hpp"
+
+#include "json/reader.hpp"
+#include "json/source.hpp"
+#include "model/read.hpp"
+
+namespace tavrik::model {
+
+std::expected<Workout, json::Error> read_document(std::string_view text) {
+    json::Reader reader(text);
+    json::TextSource source(reader);
+    Workout workout;
+    if (auto s = read_into(source, workout); !s) return std::unexpected(reader.fix(std::move(s.error())));
+    if (auto s = reader.end_document(); !s) return std::unexpected(std::move(s.error()));
+    return workout;
+}
+
+}  // namespace tavrik::model

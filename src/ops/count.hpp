@@ -1,0 +1,13 @@
+// Counting the set prescriptions of a workout tree.
+#pragma once
+
+#include <cstdint>
+
+#include "model/workout.hpp"
+
+namespace tavrik::ops {
+
+// Nodes whose payload is a leaf prescription, whatever their kind; wraps modulo 2^32.
+std::uint32_t count_sets(const model::Workout& workout);
+
+}  // namespace tavrik::ops

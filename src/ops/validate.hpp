@@ -1,0 +1,21 @@
+// Structural validation of a workout tree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/workout.hpp"
+
+namespace tavrik::ops {
+
+struct ValidationError {
+    std::string node_id;
+    std::string message;
+    // "{node_id}: {message}"
+    std::string display() const;
+};
+
+// Depth-first, pre-order; an empty list means the tree is sound.
+std::vector<ValidationError> validate(const model::Workout& workout);
+
+}  // namespace tavrik::ops

@@ -1,0 +1,44 @@
+"""Shared builders for workout texts and a helper that extracts read errors."""
+
+import re
+
+import pytest
+
+import tavrik_workout_sdk as sdk
+
+ALL_FUNCTIONS = (sdk.parse_workout, sdk.validate_workout, sdk.count_sets, sdk.to_json)
+
+# A set node that every check accepts.
+SET_NODE = '{"id":"s","kind":{"type":"Set"},"payload":{"type":"Leaf","measures":[{"type":"Reps","value":5}]}}'
+
+
+def doc(root=SET_NODE, **members):
+    """A workout text around `root`; extra members are given as JSON texts."""
+    extra = "".join(f',"{name}":{text}' for name, text in members.items())
+    return '{"id":"w","version":"1","root":' + root + extra + "}"
+
+
+def node(kind='{"type":"Set"}', payload='{"type":"Leaf","measures":[{"type":"Reps","value":5}]}',
+         node_id="n", children=None):
+    text = '{"id":"' + node_id + '","kind":' + kind + ',"payload":' + payload
+    if children is not None:
+        text += ',"children":[' + ",".join(children) + "]"
+    return text + "}"
+
+
+_POSITION = re.compile(r"^(.*) at line (\d+) column (\d+)$", re.S)
+
+
+def read_error(text, function=sdk.to_json):
+    """The read error of `text` as (message, line, column)."""
+    with pytest.raises(ValueError) as caught:
+        function(text)
+    full = str(caught.value)
+    assert full.startswith("parse error: "), full
+    match = _POSITION.match(full[len("parse error: "):])
+    assert match, full
+    return match.group(1), int(match.group(2)), int(match.group(3))
+
+
+def read_message(text):
+    return read_error(text)[0]
