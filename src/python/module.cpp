@@ -1,0 +1,240 @@
+// The extension module tavrik_workout_sdk: its creation and its four functions.
+// Python.h (through these) comes before any standard header.
+#include "python/arguments.hpp"
+#include "python/boundary.hpp"
+#include "python/results.hpp"
+
+#include "model/document.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <utility>
+
+namespace tavrik::python {
+
+namespace {
+
+// What each function does with a workout that was read.
+using Step = Outcome (*)(const model::Workout& workout);
+
+// TEMPORARY: validation, set counting, the writer and the conversion into Python objects
+// are not built yet.  Until they land each step refuses; the comment in each step is the
+// line that replaces its refusal.
+Outcome not_built(const char* what) { return fail(PyExc_NotImplementedError, what); }
+
+Outcome parse_workout_step(const model::Workout&) {
+    // if (auto errors = ops::validate(workout); !errors.empty())
+    //     return fail(PyExc_ValueError, "validation errors: " + joined_displays(errors));
+    // return convert_workout(workout);
+    return not_built("parse_workout: validation and the conversion into Python objects are "
+                     "not built yet");
+}
+
+Outcome validate_workout_step(const model::Workout&) {
+    // return display_list(ops::validate(workout));
+    return not_built("validate_workout: validation is not built yet");
+}
+
+Outcome count_sets_step(const model::Workout&) {
+    // return new_count(ops::count_sets(workout));
+    return not_built("count_sets: set counting is not built yet");
+}
+
+Outcome to_json_step(const model::Workout&) {
+    // return new_str(model::write_document(workout));
+    return not_built("to_json: the JSON writer is not built yet");
+}
+
+struct Function {
+    const char* name;
+    // A text-signature line, "--" and an empty line come first, so that the interpreter
+    // shows the signature (json) and only the sentence as __doc__.
+    const char* doc;
+    Step step;
+};
+
+// In the order of registration and of __all__.
+constexpr Function functions[] = {
+    {"parse_workout",
+     "parse_workout(json)\n--\n\n"
+     "Parse a workout JSON string, validate, and return as Python dict.",
+     parse_workout_step},
+    {"validate_workout",
+     "validate_workout(json)\n--\n\n"
+     "Validate a workout JSON string. Returns list of error strings.",
+     validate_workout_step},
+    {"count_sets", "count_sets(json)\n--\n\nCount sets in a workout tree.", count_sets_step},
+    {"to_json",
+     "to_json(json)\n--\n\n"
+     "Convert a workout JSON string to pretty-printed JSON by a round trip through the typed "
+     "model.",
+     to_json_step},
+};
+constexpr std::size_t function_count = std::size(functions);
+
+// Every function: its argument, the read, then its own step.  The workout is released
+// before the call returns.
+template <std::size_t I>
+PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_boundary([&]() -> Outcome {
+        const Function& function = functions[I];
+        Result<std::string_view> text = json_argument(function.name, args, nargs, kwnames);
+        if (!text) {
+            return std::unexpected(std::move(text.error()));
+        }
+        auto workout = model::read_document(*text);
+        if (!workout) {
+            return fail(PyExc_ValueError, "parse error: " + workout.error().display());
+        }
+        return function.step(*workout);
+    });
+}
+
+template <std::size_t I>
+PyMethodDef method_def() {
+    PyObject* (*fastcall)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) = call<I>;
+    // The table stores every calling convention as PyCFunction; METH_FASTCALL tells the
+    // interpreter the real one.  The detour through void(*)() says the cast is meant.
+    return {functions[I].name,
+            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastcall)),
+            METH_FASTCALL | METH_KEYWORDS, functions[I].doc};
+}
+
+template <std::size_t... I>
+std::array<PyMethodDef, sizeof...(I)> method_defs(std::index_sequence<I...>) {
+    return {method_def<I>()...};
+}
+
+// The function objects point into this table for as long as they live.
+std::array<PyMethodDef, function_count> methods =
+    method_defs(std::make_index_sequence<function_count>());
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tavrik_workout_sdk",  // m_name
+    "",                    // m_doc: __doc__ is '' rather than None
+    0,                     // m_size
+    nullptr,               // m_methods: added one by one after creation
+    nullptr,               // m_slots
+    nullptr,               // m_traverse
+    nullptr,               // m_clear
+    nullptr,               // m_free
+};
+
+// One-time state, kept for the life of the process.  The module holds Python objects, so
+// it belongs to the first interpreter that imports it; that interpreter's id is set once.
+std::atomic<std::int64_t> first_interpreter{-1};
+PyObject* cached_module = nullptr;
+PyObject* name_key = nullptr;
+PyObject* all_key = nullptr;
+
+Result<PyObject*> interned(PyObject*& slot, const char* text) {
+    if (slot == nullptr) {
+        slot = PyUnicode_InternFromString(text);
+        if (slot == nullptr) {
+            return std::unexpected(BoundaryError::fetch());
+        }
+    }
+    return slot;
+}
+
+// The module's __all__, made empty when it has none.
+Result<PyRef> all_list(PyObject* module) {
+    Result<PyObject*> key = interned(all_key, "__all__");
+    if (!key) {
+        return std::unexpected(std::move(key.error()));
+    }
+    PyRef all = PyRef::steal(PyObject_GetAttr(module, *key));
+    if (all) {
+        if (!PyList_Check(all.get())) {
+            return fail(PyExc_TypeError,
+                        "'" + type_name(all.get()) + "' object cannot be converted to 'PyList'");
+        }
+        return all;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    PyErr_Clear();
+    PyRef list = PyRef::steal(PyList_New(0));
+    if (!list) {
+        return std::unexpected(BoundaryError::api_call_failed());
+    }
+    if (PyObject_SetAttr(module, *key, list.get()) != 0) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    return list;
+}
+
+Result<void> add_function(PyObject* module, PyObject* module_name, PyMethodDef& def) {
+    PyRef function = PyRef::steal(PyCMethod_New(&def, module, module_name, nullptr));
+    if (!function) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    Result<PyObject*> key = interned(name_key, "__name__");
+    if (!key) {
+        return std::unexpected(std::move(key.error()));
+    }
+    PyRef name = PyRef::steal(PyObject_GetAttr(function.get(), *key));
+    if (!name) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    if (!PyUnicode_Check(name.get())) {
+        return fail(PyExc_TypeError,
+                    "'" + type_name(name.get()) + "' object cannot be converted to 'PyString'");
+    }
+    Result<PyRef> all = all_list(module);
+    if (!all) {
+        return std::unexpected(std::move(all.error()));
+    }
+    if (PyList_Append(all->get(), name.get()) != 0) {
+        PyErr_Clear();
+        return std::unexpected(BoundaryError::fault("could not append __name__ to __all__"));
+    }
+    if (PyObject_SetAttr(module, name.get(), function.get()) != 0) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    return {};
+}
+
+Outcome create_module() {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    std::int64_t first = -1;
+    if (!first_interpreter.compare_exchange_strong(first, id) && first != id) {
+        return fail(PyExc_ImportError,
+                    "tavrik_workout_sdk does not support sub-interpreters: it can only be "
+                    "imported in the interpreter that imported it first");
+    }
+    if (cached_module != nullptr) {
+        return PyRef::borrow(cached_module);
+    }
+    PyRef module = PyRef::steal(PyModule_Create2(&module_def, 1013));
+    if (!module) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
+    if (!module_name) {
+        return std::unexpected(BoundaryError::fetch());
+    }
+    for (PyMethodDef& def : methods) {
+        if (Result<void> added = add_function(module.get(), module_name.get(), def); !added) {
+            return std::unexpected(std::move(added.error()));
+        }
+    }
+    cached_module = Py_NewRef(module.get());
+    return module;
+}
+
+}  // namespace
+
+}  // namespace tavrik::python
+
+PyMODINIT_FUNC PyInit_tavrik_workout_sdk(void) {
+    return tavrik::python::call_boundary(tavrik::python::create_module);
+}
