@@ -5,6 +5,8 @@
 #include "python/results.hpp"
 
 #include "model/document.hpp"
+#include "ops/count.hpp"
+#include "ops/validate.hpp"
 
 #include <array>
 #include <atomic>
@@ -20,32 +22,19 @@ namespace {
 // What each function does with a workout that was read.
 using Step = Outcome (*)(const model::Workout& workout);
 
-// TEMPORARY: validation, set counting, the writer and the conversion into Python objects
-// are not built yet.  Until they land each step refuses; the comment in each step is the
-// line that replaces its refusal.
-Outcome not_built(const char* what) { return fail(PyExc_NotImplementedError, what); }
-
 Outcome parse_workout_step(const model::Workout&) {
-    // if (auto errors = ops::validate(workout); !errors.empty())
-    //     return fail(PyExc_ValueError, "validation errors: " + joined_displays(errors));
-    // return convert_workout(workout);
-    return not_built("parse_workout: validation and the conversion into Python objects are "
-                     "not built yet");
+    // TEMPORARY until the writer and the conversion into Python objects land.
+    return fail(PyExc_NotImplementedError,
+                "parse_workout: the conversion into Python objects is not built yet");
 }
 
-Outcome validate_workout_step(const model::Workout&) {
-    // return display_list(ops::validate(workout));
-    return not_built("validate_workout: validation is not built yet");
-}
+Outcome validate_workout_step(const model::Workout& workout) { return display_list(ops::validate(workout)); }
 
-Outcome count_sets_step(const model::Workout&) {
-    // return new_count(ops::count_sets(workout));
-    return not_built("count_sets: set counting is not built yet");
-}
+Outcome count_sets_step(const model::Workout& workout) { return new_count(ops::count_sets(workout)); }
 
 Outcome to_json_step(const model::Workout&) {
-    // return new_str(model::write_document(workout));
-    return not_built("to_json: the JSON writer is not built yet");
+    // TEMPORARY until the writer lands.
+    return fail(PyExc_NotImplementedError, "to_json: the JSON writer is not built yet");
 }
 
 struct Function {
