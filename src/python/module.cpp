@@ -2,9 +2,11 @@
 // Python.h (through these) comes before any standard header.
 #include "python/arguments.hpp"
 #include "python/boundary.hpp"
+#include "python/convert.hpp"
 #include "python/results.hpp"
 
 #include "model/document.hpp"
+#include "model/write.hpp"
 #include "ops/count.hpp"
 #include "ops/validate.hpp"
 
@@ -22,20 +24,18 @@ namespace {
 // What each function does with a workout that was read.
 using Step = Outcome (*)(const model::Workout& workout);
 
-Outcome parse_workout_step(const model::Workout&) {
-    // TEMPORARY until the writer and the conversion into Python objects land.
-    return fail(PyExc_NotImplementedError,
-                "parse_workout: the conversion into Python objects is not built yet");
+Outcome parse_workout_step(const model::Workout& workout) {
+    if (auto errors = ops::validate(workout); !errors.empty()) {
+        return fail(PyExc_ValueError, "validation errors: " + joined_displays(errors));
+    }
+    return convert_workout(workout);
 }
 
 Outcome validate_workout_step(const model::Workout& workout) { return display_list(ops::validate(workout)); }
 
 Outcome count_sets_step(const model::Workout& workout) { return new_count(ops::count_sets(workout)); }
 
-Outcome to_json_step(const model::Workout&) {
-    // TEMPORARY until the writer lands.
-    return fail(PyExc_NotImplementedError, "to_json: the JSON writer is not built yet");
-}
+Outcome to_json_step(const model::Workout& workout) { return new_str(model::write_document(workout)); }
 
 struct Function {
     const char* name;

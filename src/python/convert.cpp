@@ -1,0 +1,150 @@
+#include "python/convert.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/emit.hpp"
+
+namespace tavrik::python {
+
+namespace {
+
+// "{type}: {str}" of the pending exception, for a refused dict entry.
+std::string refused_entry_text() {
+    PyObject* raw = PyErr_GetRaisedException();
+    if (raw == nullptr) return "SystemError: attempted to fetch exception but none was set";
+    PyRef exception = PyRef::steal(raw);
+    std::string text = type_name(exception.get());
+    text += ": ";
+    PyRef str = PyRef::steal(PyObject_Str(exception.get()));
+    Py_ssize_t size = 0;
+    const char* data = str ? PyUnicode_AsUTF8AndSize(str.get(), &size) : nullptr;
+    if (data == nullptr) {
+        PyErr_Clear();
+        text += "<exception str() failed>";
+    } else {
+        text.append(data, static_cast<std::size_t>(size));
+    }
+    return text;
+}
+
+// A sink of the model walk that builds Python objects.  Containers under construction
+// are owned by a stack of frames; the first failure is kept and turns every later step
+// into nothing, and whatever was built is released with the frames.
+class PySink {
+public:
+    void begin_object() { open(PyDict_New(), false, 0); }
+    void begin_array(std::size_t n) { open(PyList_New(static_cast<Py_ssize_t>(n)), true, n); }
+    void end_object() { close(); }
+    void end_array() { close(); }
+    void key(std::string_view k) {
+        if (failed()) return;
+        PyRef text = new_text(k);
+        if (text) frames_.back().key = std::move(text);
+    }
+    void null() { place(PyRef::borrow(Py_None)); }
+    void boolean(bool b) { place(PyRef::borrow(b ? Py_True : Py_False)); }
+    void u64(std::uint64_t v) { made(PyLong_FromUnsignedLongLong(v)); }
+    void i64(std::int64_t v) { made(PyLong_FromLongLong(v)); }
+    void f64(double d) { made(PyFloat_FromDouble(d)); }
+    void string(std::string_view s) {
+        if (failed()) return;
+        if (PyRef text = new_text(s)) place(std::move(text));
+    }
+
+    Outcome finish() {
+        if (error_) return std::unexpected(std::move(*error_));
+        if (!result_ || !frames_.empty()) return std::unexpected(BoundaryError::fault("incomplete conversion"));
+        return std::move(result_);
+    }
+
+private:
+    struct Frame {
+        PyRef container;
+        bool is_list;
+        std::size_t size;
+        std::size_t next = 0;
+        PyRef key;
+    };
+
+    bool failed() const { return error_.has_value(); }
+
+    PyRef new_text(std::string_view s) {
+        PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+        if (!text) error_ = BoundaryError::api_call_failed();
+        return text;
+    }
+
+    void made(PyObject* object) {
+        if (failed()) {
+            Py_XDECREF(object);
+            return;
+        }
+        if (object == nullptr) {
+            error_ = BoundaryError::api_call_failed();
+            return;
+        }
+        place(PyRef::steal(object));
+    }
+
+    void open(PyObject* container, bool is_list, std::size_t size) {
+        if (failed()) {
+            Py_XDECREF(container);
+            return;
+        }
+        if (container == nullptr) {
+            error_ = BoundaryError::api_call_failed();
+            return;
+        }
+        frames_.push_back(Frame{PyRef::steal(container), is_list, size, 0, PyRef()});
+    }
+
+    void close() {
+        if (failed()) return;
+        Frame frame = std::move(frames_.back());
+        frames_.pop_back();
+        if (frame.is_list && frame.next != frame.size) {
+            error_ = BoundaryError::fault("list length does not match its elements");
+            return;
+        }
+        place(std::move(frame.container));
+    }
+
+    void place(PyRef object) {
+        if (failed()) return;
+        if (frames_.empty()) {
+            result_ = std::move(object);
+            return;
+        }
+        Frame& top = frames_.back();
+        if (top.is_list) {
+            if (top.next >= top.size) {
+                error_ = BoundaryError::fault("list length does not match its elements");
+                return;
+            }
+            PyList_SET_ITEM(top.container.get(), static_cast<Py_ssize_t>(top.next++), object.release());
+            return;
+        }
+        PyRef key = std::move(top.key);
+        if (PyDict_SetItem(top.container.get(), key.get(), object.get()) < 0) {
+            error_ = BoundaryError::deferred(PyExc_RuntimeError, "pythonize error: " + refused_entry_text());
+        }
+    }
+
+    std::vector<Frame> frames_;
+    PyRef result_;
+    std::optional<BoundaryError> error_;
+};
+
+}  // namespace
+
+Outcome convert_workout(const model::Workout& workout) {
+    PySink sink;
+    model::emit(sink, workout);
+    return sink.finish();
+}
+
+}  // namespace tavrik::python
