@@ -16,6 +16,7 @@ public:
     void end_object() { close('}'); }
     void begin_array(std::size_t) { open('['); }
     void end_array() { close(']'); }
+    void field(std::string_view name) { key(name); }
     void key(std::string_view k) {
         separate();
         write_string(k);

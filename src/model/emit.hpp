@@ -1,9 +1,10 @@
 // Writing a model value into a sink, driven by the descriptions in forms.hpp.
 //
 // The same walk feeds the JSON text writer and the conversion into Python objects, so
-// member order and omissions are stated once.  A sink offers begin_object(), key(),
-// end_object(), begin_array(n), end_array(), null(), boolean(), u64(), i64(), f64() and
-// string().
+// member order and omissions are stated once.  A sink offers begin_object(), end_object(),
+// begin_array(n), end_array(), the member names field() (a name of the format, from a
+// static table) and key() (a key of the data), and the scalars null(), boolean(), u64(),
+// i64(), f64() and string().
 #pragma once
 
 #include <cstdint>
@@ -59,7 +60,7 @@ void emit_fields(Sink& sink, const T& value) {
                 [&] {
                     const auto& member = value.*(field.member);
                     if (field.presence != Presence::Required && !is_present(member)) return;
-                    sink.key(field.name);
+                    sink.field(field.name);
                     emit_present(sink, member);
                 }(),
                 ...);
@@ -123,10 +124,10 @@ void emit(Sink& sink, const T& value) {
             std::visit(
                 [&](const auto& alternative) {
                     sink.begin_object();
-                    sink.key("type");
+                    sink.field("type");
                     sink.string(D::variants[value.v.index()]);
                     if constexpr (!UnitAlternative<std::decay_t<decltype(alternative)>>) {
-                        sink.key(D::content_key);
+                        sink.field(D::content_key);
                         emit_content(sink, alternative);
                     }
                     sink.end_object();
@@ -137,7 +138,7 @@ void emit(Sink& sink, const T& value) {
                 [&](const auto& alternative) {
                     using A = std::decay_t<decltype(alternative)>;
                     sink.begin_object();
-                    sink.key("type");
+                    sink.field("type");
                     sink.string(D::variants[value.v.index()]);
                     if constexpr (Describe<A>::style == Style::Flatten) {
                         for (const auto& [key, item] : (alternative.*(Describe<A>::member)).entries) {
@@ -159,7 +160,7 @@ void emit(Sink& sink, const T& value) {
                         sink.string(name);
                     } else {
                         sink.begin_object();
-                        sink.key(name);
+                        sink.field(name);
                         emit_content(sink, alternative);
                         sink.end_object();
                     }

@@ -1,5 +1,6 @@
 #include "python/convert.hpp"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,17 @@ public:
         if (failed()) return;
         PyRef text = new_text(k);
         if (text) frames_.back().key = std::move(text);
+    }
+    // Names of the format come from static tables, so one str per name serves the whole
+    // result, as the standard json module shares its keys.
+    void field(std::string_view name) {
+        if (failed()) return;
+        PyRef& cached = field_names_.slot(name.data());
+        if (!cached) {
+            cached = new_text(name);
+            if (!cached) return;
+        }
+        frames_.back().key = PyRef::borrow(cached.get());
     }
     void null() { place(PyRef::borrow(Py_None)); }
     void boolean(bool b) { place(PyRef::borrow(b ? Py_True : Py_False)); }
@@ -134,7 +146,24 @@ private:
         }
     }
 
+    // Open addressing on the address of the static name; the format has a few dozen names.
+    class FieldNames {
+    public:
+        PyRef& slot(const char* name) {
+            std::size_t i = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kSize;
+            while (names_[i] != nullptr && names_[i] != name) i = (i + 1) % kSize;
+            names_[i] = name;
+            return strings_[i];
+        }
+
+    private:
+        static constexpr std::size_t kSize = 256;
+        std::array<const char*, kSize> names_{};
+        std::array<PyRef, kSize> strings_;
+    };
+
     std::vector<Frame> frames_;
+    FieldNames field_names_;
     PyRef result_;
     std::optional<BoundaryError> error_;
 };
