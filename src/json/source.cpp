@@ -4,14 +4,14 @@
 
 namespace tavrik::json {
 
-std::string Value::unexpected() const {
-    switch (kind()) {
-        case Kind::Null: return "null";
-        case Kind::Bool: return std::get<bool>(v) ? "boolean `true`" : "boolean `false`";
-        case Kind::Number: return std::get<Number>(v).unexpected();
-        case Kind::String: return unexpected_string(std::get<BufString>(v).view());
-        case Kind::Array: return "sequence";
-        case Kind::Object: break;
+std::string unexpected(const Slot& slot) {
+    switch (slot.kind) {
+        case Slot::Kind::Null: return "null";
+        case Slot::Kind::Bool: return slot.boolean ? "boolean `true`" : "boolean `false`";
+        case Slot::Kind::Number: return slot.number.unexpected();
+        case Slot::Kind::String: return unexpected_string(slot.text);
+        case Slot::Kind::Array: return "sequence";
+        case Slot::Kind::Object: break;
     }
     return "map";
 }
@@ -63,67 +63,71 @@ Result<std::size_t> TextSource::read_identifier(const std::string_view* names, s
 }
 
 Result<std::size_t> BufSource::read_identifier(const std::string_view* names, std::size_t count) const {
-    if (auto* s = std::get_if<BufString>(&v_.v)) {
-        std::size_t i = find_name(names, count, s->view());
-        if (i == count) return std::unexpected(unknown_variant(s->view(), names, count));
+    const Slot& v = slot();
+    if (v.kind == Slot::Kind::String) {
+        std::size_t i = find_name(names, count, v.text);
+        if (i == count) return std::unexpected(unknown_variant(v.text, names, count));
         return i;
     }
-    if (auto* n = std::get_if<Number>(&v_.v); n && n->kind == Number::Kind::Unsigned) {
-        if (n->u < count) return static_cast<std::size_t>(n->u);
+    if (v.kind == Slot::Kind::Number && v.number.kind == Number::Kind::Unsigned) {
+        if (v.number.u < count) return static_cast<std::size_t>(v.number.u);
         std::string expected = "variant index 0 <= i < " + std::to_string(count);
-        return std::unexpected(invalid_value(n->unexpected(), expected));
+        return std::unexpected(invalid_value(v.number.unexpected(), expected));
     }
-    return std::unexpected(invalid_type(v_.unexpected(), "variant identifier"));
+    return std::unexpected(invalid_type(unexpected(v), "variant identifier"));
 }
 
 namespace {
 
-// Builds the buffered tree; strings that the reader handed out of the input are kept
-// as views, escaped ones (in the scratch buffer) are copied.
-struct BufferVisitor {
-    const Reader& reader;
+// Appends a value read from the text to the tape.
+struct TapeWriter {
+    TextSource& source;
+    Tape& tape;
 
-    BufString text(std::string_view s) const {
-        return reader.in_input(s) ? BufString::referenced(s) : BufString::copied(s);
+    Status push(Slot slot) {
+        tape.push(slot);
+        return {};
     }
-    Result<Value> null() { return Value{std::monostate{}}; }
-    Result<Value> boolean(bool b) { return Value{b}; }
-    Result<Value> number(Number n) { return Value{n}; }
-    Result<Value> string(std::string_view s) { return Value{text(s)}; }
-    Result<Value> array(TextSeq& seq) {
-        Value::Array items;
-        for (;;) {
+    Status null() { return push(Slot{.kind = Slot::Kind::Null}); }
+    Status boolean(bool b) { return push(Slot{.kind = Slot::Kind::Bool, .boolean = b}); }
+    Status number(Number n) { return push(Slot{.kind = Slot::Kind::Number, .number = n}); }
+    Status string(std::string_view s) { return push(Slot{.kind = Slot::Kind::String, .text = source.keep(s)}); }
+    Status array(TextSeq& seq) {
+        std::uint32_t at = tape.push(Slot{.kind = Slot::Kind::Array});
+        std::uint32_t count = 0;
+        for (;; ++count) {
             auto more = seq.has_next();
             if (!more) return std::unexpected(std::move(more.error()));
             if (!*more) break;
-            auto item = seq.element().read_any(*this);
-            if (!item) return item;
-            items.push_back(std::move(*item));
+            if (auto s = seq.element().read_any(*this); !s) return s;
         }
-        return Value{std::move(items)};
+        tape.close(at, count);
+        return {};
     }
-    Result<Value> object(TextMap& map) {
-        Value::Object members;
-        for (;;) {
+    Status object(TextMap& map) {
+        std::uint32_t at = tape.push(Slot{.kind = Slot::Kind::Object});
+        std::uint32_t count = 0;
+        for (;; ++count) {
             auto key = map.next_key();
             if (!key) return std::unexpected(std::move(key.error()));
             if (!*key) break;
-            BufString name = text(**key);
+            source.buffer_key(**key);
             auto src = map.value();
             if (!src) return std::unexpected(std::move(src.error()));
-            auto item = (*src)->read_any(*this);
-            if (!item) return item;
-            members.push_back(Member{std::move(name), std::move(*item)});
+            if (auto s = (*src)->read_any(*this); !s) return s;
         }
-        return Value{std::move(members)};
+        tape.close(at, count);
+        return {};
     }
 };
 
 }  // namespace
 
-Result<Value> TextSource::buffer() {
-    BufferVisitor visitor{r_};
-    return read_any(visitor);
+Result<BufSource> TextSource::buffer() {
+    std::uint32_t at = tape_.size();
+    TapeWriter writer{*this, tape_};
+    if (auto s = read_any(writer); !s) return std::unexpected(std::move(s.error()));
+    return BufSource(tape_, at);
 }
 
 }  // namespace tavrik::json

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,14 +31,9 @@ inline std::size_t find_name(const std::string_view* names, std::size_t count, s
     return count;
 }
 
-template <class T>
-struct ResultValue;
-template <class T>
-struct ResultValue<std::expected<T, Error>> {
-    using type = T;
-};
-
 class BufSource;
+class BufSeq;
+class BufMap;
 
 // ============================================================================ text
 
@@ -117,14 +113,38 @@ public:
     // A variant given by its name in a string.
     Result<std::size_t> read_identifier(const std::string_view* names, std::size_t count);
 
-    // The whole value at the cursor, buffered.
-    Result<Value> buffer();
+    // The whole value at the cursor, buffered on the tape.
+    Result<BufSource> buffer();
+
+    // Building a buffered object or array from members read one by one.
+    std::uint32_t open_buffered(Slot::Kind kind) { return tape_.push(Slot{.kind = kind}); }
+    void buffer_key(std::string_view key) { tape_.push(Slot{.kind = Slot::Kind::String, .text = keep(key)}); }
+    void close_buffered(std::uint32_t index, std::uint32_t count) { tape_.close(index, count); }
+    const Tape& tape() const { return tape_; }
+
+    // Frees what was buffered after it once it goes out of scope.
+    class TapeScope {
+    public:
+        explicit TapeScope(Tape& tape) : tape_(tape), mark_(tape.mark()) {}
+        ~TapeScope() { tape_.cut(mark_); }
+        TapeScope(const TapeScope&) = delete;
+        TapeScope& operator=(const TapeScope&) = delete;
+
+    private:
+        Tape& tape_;
+        Tape::Mark mark_;
+    };
+    TapeScope keep_tape() { return TapeScope(tape_); }
+
+    // A string the reader handed out, made to outlive the next string read.
+    std::string_view keep(std::string_view s) { return r_.in_input(s) ? s : tape_.own(s); }
 
 private:
     template <class F>
     auto in_container(char close, F&& body) -> decltype(body());
 
     Reader& r_;
+    Tape tape_;
 };
 
 class TextSeq {
@@ -168,28 +188,28 @@ private:
 
 class BufSource {
 public:
-    explicit BufSource(const Value& v) : v_(v) {}
+    BufSource(const Tape& tape, std::uint32_t index) : tape_(tape), index_(index) {}
     static constexpr bool buffered = true;
 
-    const Value& value() const { return v_; }
+    const Slot& slot() const { return tape_[index_]; }
     Error fix(Error e) const { return e; }
 
     template <class F>
     auto read_string(std::string_view expected, F&& convert) -> decltype(convert(std::string_view{})) {
-        if (auto* s = std::get_if<BufString>(&v_.v)) return convert(s->view());
-        return std::unexpected(invalid_type(v_.unexpected(), expected));
+        if (slot().kind == Slot::Kind::String) return convert(slot().text);
+        return std::unexpected(invalid_type(unexpected(slot()), expected));
     }
     template <class F>
     auto read_number(std::string_view expected, F&& convert) -> decltype(convert(Number{})) {
-        if (auto* n = std::get_if<Number>(&v_.v)) return convert(*n);
-        return std::unexpected(invalid_type(v_.unexpected(), expected));
+        if (slot().kind == Slot::Kind::Number) return convert(slot().number);
+        return std::unexpected(invalid_type(unexpected(slot()), expected));
     }
-    Result<bool> take_null() const { return v_.kind() == Value::Kind::Null; }
+    Result<bool> take_null() const { return slot().kind == Slot::Kind::Null; }
     // A unit given inside a one-member object may also be written {}.
     Status read_unit(std::string_view expected) const {
-        if (v_.kind() == Value::Kind::Null) return {};
-        if (auto* o = std::get_if<Value::Object>(&v_.v); o && o->empty()) return {};
-        return std::unexpected(invalid_type(v_.unexpected(), expected));
+        if (slot().kind == Slot::Kind::Null) return {};
+        if (slot().kind == Slot::Kind::Object && slot().count == 0) return {};
+        return std::unexpected(invalid_type(unexpected(slot()), expected));
     }
     template <class V>
     auto read_any(V& visitor) const -> decltype(visitor.null());
@@ -203,44 +223,61 @@ public:
     auto read_enum(const std::string_view* names, std::size_t count, F&& content) const;
     // By name, or by its index in the variant order.
     Result<std::size_t> read_identifier(const std::string_view* names, std::size_t count) const;
-    // Already buffered: a view of it.
-    Result<const Value*> buffer() const { return &v_; }
+    // Already buffered.
+    Result<BufSource> buffer() const { return *this; }
+    struct NoScope {};
+    NoScope keep_tape() const { return {}; }
 
 private:
-    const Value& v_;
+    const Tape& tape_;
+    std::uint32_t index_;
 };
 
 class BufSeq {
 public:
-    explicit BufSeq(const Value::Array& items) : items_(items) {}
-    Result<bool> has_next() const { return next_ < items_.size(); }
-    BufSource element() { return BufSource(items_[next_++]); }
+    BufSeq(const Tape& tape, std::uint32_t index) : tape_(tape), next_(index + 1), count_(tape[index].count) {}
+    Result<bool> has_next() const { return taken_ < count_; }
+    BufSource element() {
+        BufSource element(tape_, next_);
+        next_ = tape_[next_].end;
+        ++taken_;
+        return element;
+    }
     // Elements left over once a record or tagged value is complete.
     Status finish() const {
-        if (next_ == items_.size()) return {};
-        std::string expected = std::to_string(next_);
-        expected += next_ == 1 ? " element in sequence" : " elements in sequence";
-        return std::unexpected(invalid_length(items_.size(), expected));
+        if (taken_ == count_) return {};
+        std::string expected = std::to_string(taken_);
+        expected += taken_ == 1 ? " element in sequence" : " elements in sequence";
+        return std::unexpected(invalid_length(count_, expected));
     }
 
 private:
-    const Value::Array& items_;
-    std::size_t next_ = 0;
+    const Tape& tape_;
+    std::uint32_t next_;
+    std::uint32_t count_;
+    std::uint32_t taken_ = 0;
 };
 
 class BufMap {
 public:
-    explicit BufMap(const Value::Object& members) : members_(members) {}
+    BufMap(const Tape& tape, std::uint32_t index) : tape_(tape), next_(index + 1), count_(tape[index].count) {}
     Result<std::optional<std::string_view>> next_key() {
-        if (next_ == members_.size()) return std::nullopt;
-        return members_[next_++].name.view();
+        if (taken_ == count_) return std::nullopt;
+        std::uint32_t key = next_;
+        value_ = key + 1;
+        next_ = tape_[value_].end;
+        ++taken_;
+        return tape_[key].text;
     }
-    Result<BufSource> value() const { return BufSource(members_[next_ - 1].value); }
+    Result<BufSource> value() const { return BufSource(tape_, value_); }
     Status skip_value() const { return {}; }
 
 private:
-    const Value::Object& members_;
-    std::size_t next_ = 0;
+    const Tape& tape_;
+    std::uint32_t next_;
+    std::uint32_t value_ = 0;
+    std::uint32_t count_;
+    std::uint32_t taken_ = 0;
 };
 
 // Access to a source pointer or value alike.
@@ -396,61 +433,59 @@ auto TextSource::read_enum(const std::string_view* names, std::size_t count, F&&
 
 template <class V>
 auto BufSource::read_any(V& visitor) const -> decltype(visitor.null()) {
-    switch (v_.kind()) {
-        case Value::Kind::Null: return visitor.null();
-        case Value::Kind::Bool: return visitor.boolean(std::get<bool>(v_.v));
-        case Value::Kind::Number: return visitor.number(std::get<Number>(v_.v));
-        case Value::Kind::String: return visitor.string(std::get<BufString>(v_.v).view());
-        case Value::Kind::Array: {
-            BufSeq seq(std::get<Value::Array>(v_.v));
+    const Slot& v = slot();
+    switch (v.kind) {
+        case Slot::Kind::Null: return visitor.null();
+        case Slot::Kind::Bool: return visitor.boolean(v.boolean);
+        case Slot::Kind::Number: return visitor.number(v.number);
+        case Slot::Kind::String: return visitor.string(v.text);
+        case Slot::Kind::Array: {
+            BufSeq seq(tape_, index_);
             return visitor.array(seq);
         }
-        case Value::Kind::Object: break;
+        case Slot::Kind::Object: break;
     }
-    BufMap map(std::get<Value::Object>(v_.v));
+    BufMap map(tape_, index_);
     return visitor.object(map);
 }
 
 template <class MapF, class SeqF>
 auto BufSource::read_struct(std::string_view expected, MapF&& map_fn, SeqF&& seq_fn) const {
     using R = decltype(map_fn(std::declval<BufMap&>()));
-    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
-        BufMap map(*o);
-        return map_fn(map);
-    }
-    if (auto* a = std::get_if<Value::Array>(&v_.v)) {
-        if constexpr (std::is_same_v<std::decay_t<SeqF>, NoSeq>) {
-            (void)a;
-            return R(std::unexpected(invalid_type("sequence", expected)));
-        } else {
-            BufSeq seq(*a);
-            R out = seq_fn(seq);
-            if (!out) return out;
-            if (auto f = seq.finish(); !f) return R(std::unexpected(std::move(f.error())));
-            return out;
+    switch (slot().kind) {
+        case Slot::Kind::Object: {
+            BufMap map(tape_, index_);
+            return map_fn(map);
         }
+        case Slot::Kind::Array:
+            if constexpr (std::is_same_v<std::decay_t<SeqF>, NoSeq>) {
+                return R(std::unexpected(invalid_type("sequence", expected)));
+            } else {
+                BufSeq seq(tape_, index_);
+                R out = seq_fn(seq);
+                if (!out) return out;
+                if (auto f = seq.finish(); !f) return R(std::unexpected(std::move(f.error())));
+                return out;
+            }
+        default: break;
     }
-    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+    return R(std::unexpected(invalid_type(unexpected(slot()), expected)));
 }
 
 template <class F>
 auto BufSource::read_seq(std::string_view expected, F&& seq_fn) const {
     using R = decltype(seq_fn(std::declval<BufSeq&>()));
-    if (auto* a = std::get_if<Value::Array>(&v_.v)) {
-        BufSeq seq(*a);
-        return seq_fn(seq);
-    }
-    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+    if (slot().kind != Slot::Kind::Array) return R(std::unexpected(invalid_type(unexpected(slot()), expected)));
+    BufSeq seq(tape_, index_);
+    return seq_fn(seq);
 }
 
 template <class F>
 auto BufSource::read_map(std::string_view expected, F&& map_fn) const {
     using R = decltype(map_fn(std::declval<BufMap&>()));
-    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
-        BufMap map(*o);
-        return map_fn(map);
-    }
-    return R(std::unexpected(invalid_type(v_.unexpected(), expected)));
+    if (slot().kind != Slot::Kind::Object) return R(std::unexpected(invalid_type(unexpected(slot()), expected)));
+    BufMap map(tape_, index_);
+    return map_fn(map);
 }
 
 template <class F>
@@ -461,19 +496,20 @@ auto BufSource::read_enum(const std::string_view* names, std::size_t count, F&& 
         if (i == count) return std::unexpected(unknown_variant(name, names, count));
         return i;
     };
-    if (auto* s = std::get_if<BufString>(&v_.v)) {
-        auto index = lookup(s->view());
+    const Slot& v = slot();
+    if (v.kind == Slot::Kind::String) {
+        auto index = lookup(v.text);
         if (!index) return R(std::unexpected(std::move(index.error())));
         return content(*index, static_cast<BufSource*>(nullptr));
     }
-    if (auto* o = std::get_if<Value::Object>(&v_.v)) {
-        if (o->size() != 1) return R(std::unexpected(invalid_value("map", "map with a single key")));
-        auto index = lookup(o->front().name.view());
+    if (v.kind == Slot::Kind::Object) {
+        if (v.count != 1) return R(std::unexpected(invalid_value("map", "map with a single key")));
+        auto index = lookup(tape_[index_ + 1].text);
         if (!index) return R(std::unexpected(std::move(index.error())));
-        BufSource inner(o->front().value);
+        BufSource inner(tape_, index_ + 2);
         return content(*index, &inner);
     }
-    return R(std::unexpected(invalid_type(v_.unexpected(), "string or map")));
+    return R(std::unexpected(invalid_type(unexpected(v), "string or map")));
 }
 
 }  // namespace tavrik::json

@@ -1,49 +1,68 @@
-// Buffered values: a JSON value read whole into a tree before it is interpreted, as the
-// tagged enumerations need when their tag may come after their content.  Objects keep
-// their members in document order, repeated names included.
+// Buffered values: JSON values read whole before they are interpreted, as the tagged
+// enumerations need when their tag may come after their content.
+//
+// Values are laid out flat on a tape, one slot per value in document order, so buffering
+// allocates nothing per value.  A container's slot records how many children it has and
+// where its subtree ends; an object's members are a key slot (a string) followed by the
+// value's subtree, repeated names included.  Strings refer to the input when they had no
+// escapes, else to text the tape owns.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <variant>
 #include <vector>
 
 #include "json/number.hpp"
 
 namespace tavrik::json {
 
-// Text of a buffered string: a view into the input when it had no escapes, else owned.
-class BufString {
+struct Slot {
+    enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
+    Kind kind;
+    bool boolean = false;
+    std::uint32_t count = 0;  // elements or members of a container
+    std::uint32_t end = 0;    // index one past this value's subtree
+    Number number{};
+    std::string_view text;
+};
+
+class Tape {
 public:
-    static BufString referenced(std::string_view s) { return BufString(s, {}, false); }
-    static BufString copied(std::string_view s) { return BufString({}, std::string(s), true); }
-    std::string_view view() const { return owned_flag_ ? std::string_view(owned_) : view_; }
+    const Slot& operator[](std::uint32_t i) const { return slots_[i]; }
+    std::uint32_t size() const { return static_cast<std::uint32_t>(slots_.size()); }
+
+    std::uint32_t push(Slot slot) {
+        slots_.push_back(slot);
+        slots_.back().end = size();
+        return size() - 1;
+    }
+    // Escaped text, kept at a stable address until the tape is cut back.
+    std::string_view own(std::string_view s) { return owned_.emplace_back(s); }
+    // Closes the container opened at `index` with `count` children.
+    void close(std::uint32_t index, std::uint32_t count) {
+        slots_[index].count = count;
+        slots_[index].end = size();
+    }
+
+    struct Mark {
+        std::size_t slots;
+        std::size_t owned;
+    };
+    Mark mark() const { return {slots_.size(), owned_.size()}; }
+    void cut(Mark m) {
+        slots_.resize(m.slots);
+        owned_.resize(m.owned);
+    }
 
 private:
-    BufString(std::string_view v, std::string o, bool owned) : view_(v), owned_(std::move(o)), owned_flag_(owned) {}
-    std::string_view view_;
-    std::string owned_;
-    bool owned_flag_;
+    std::vector<Slot> slots_;
+    std::deque<std::string> owned_;
 };
 
-struct Value;
-struct Member;
-
-struct Value {
-    enum class Kind : unsigned char { Null, Bool, Number, String, Array, Object };
-    using Array = std::vector<Value>;
-    using Object = std::vector<Member>;
-    std::variant<std::monostate, bool, Number, BufString, Array, Object> v;
-
-    Kind kind() const { return static_cast<Kind>(v.index()); }
-    // The word for this value in "invalid type: ..." messages.
-    std::string unexpected() const;
-};
-
-struct Member {
-    BufString name;
-    Value value;
-};
+// The word for a buffered value in "invalid type: ..." messages.
+std::string unexpected(const Slot& slot);
 
 }  // namespace tavrik::json

@@ -213,10 +213,6 @@ Status read_record(S& src, T& out) {
 
 // ---- enumerations ----
 
-// What a source's buffer() hands back: a value read from text, or the buffered value itself.
-inline const json::Value& held_value(const json::Value& v) { return v; }
-inline const json::Value& held_value(const json::Value* v) { return *v; }
-
 template <class E, std::size_t I>
 using AlternativeAt = std::variant_alternative_t<I, decltype(E::v)>;
 
@@ -269,6 +265,7 @@ template <class S, class E>
 Status read_adjacent(S& src, E& out) {
     using D = Describe<E>;
     enum class Key { Tag, Content };
+    [[maybe_unused]] auto scope = src.keep_tape();
     auto members = [&](auto& map) -> Status {
         // The next "type" or content member; other members are skipped.
         auto next_relevant = [&]() -> Result<std::optional<Key>> {
@@ -319,13 +316,13 @@ Status read_adjacent(S& src, E& out) {
             if (!content_src) return fail(std::move(content_src.error()));
             auto held = json::deref(*content_src).buffer();
             if (!held) return fail(std::move(held.error()));
+            json::BufSource buffered = *held;
             auto next = next_relevant();
             if (!next) return fail(std::move(next.error()));
             if (!*next) return fail(json::missing_field("type"));
             if (**next == Key::Content) return fail(json::duplicate_field(D::content_key));
             auto tag = tag_value();
             if (!tag) return fail(std::move(tag.error()));
-            json::BufSource buffered(held_value(*held));
             if (auto s = content_for(buffered, *tag); !s) return s;
         }
         // Anything after the content may not repeat the tag or the content.
@@ -402,22 +399,21 @@ Status read_internal(json::TextSource& src, E& out) {
     using D = Describe<E>;
     struct Tagged {
         std::size_t tag;
-        json::Value rest;
+        std::uint32_t rest;  // the other members or elements, on the tape
     };
     struct PhaseOne {
         json::TextSource& src;
-        Status reject(std::string_view unexpected) { return fail(json::invalid_type(unexpected, D::expecting)); }
-        Result<Tagged> null() { return std::unexpected(reject("null").error()); }
-        Result<Tagged> boolean(bool b) {
-            return std::unexpected(reject(b ? "boolean `true`" : "boolean `false`").error());
+        Result<Tagged> reject(std::string_view unexpected) {
+            return std::unexpected(json::invalid_type(unexpected, D::expecting));
         }
-        Result<Tagged> number(const Number& n) { return std::unexpected(reject(n.unexpected()).error()); }
-        Result<Tagged> string(std::string_view s) {
-            return std::unexpected(reject(json::unexpected_string(s)).error());
-        }
+        Result<Tagged> null() { return reject("null"); }
+        Result<Tagged> boolean(bool b) { return reject(b ? "boolean `true`" : "boolean `false`"); }
+        Result<Tagged> number(const Number& n) { return reject(n.unexpected()); }
+        Result<Tagged> string(std::string_view s) { return reject(json::unexpected_string(s)); }
         Result<Tagged> object(json::TextMap& map) {
             std::optional<std::size_t> tag;
-            json::Value::Object members;
+            std::uint32_t rest = src.open_buffered(json::Slot::Kind::Object);
+            std::uint32_t count = 0;
             for (;;) {
                 auto key = map.next_key();
                 if (!key) return std::unexpected(std::move(key.error()));
@@ -431,17 +427,15 @@ Status read_internal(json::TextSource& src, E& out) {
                     tag = *t;
                     continue;
                 }
-                auto& reader = src.reader();
-                json::BufString name = reader.in_input(**key) ? json::BufString::referenced(**key)
-                                                              : json::BufString::copied(**key);
+                src.buffer_key(**key);
                 auto value = map.value();
                 if (!value) return std::unexpected(std::move(value.error()));
-                auto buffered = (*value)->buffer();
-                if (!buffered) return std::unexpected(std::move(buffered.error()));
-                members.push_back(json::Member{std::move(name), std::move(*buffered)});
+                if (auto buffered = (*value)->buffer(); !buffered) return std::unexpected(std::move(buffered.error()));
+                ++count;
             }
             if (!tag) return std::unexpected(json::missing_field("type"));
-            return Tagged{*tag, json::Value{std::move(members)}};
+            src.close_buffered(rest, count);
+            return Tagged{*tag, rest};
         }
         Result<Tagged> array(json::TextSeq& seq) {
             auto more = seq.has_next();
@@ -449,22 +443,23 @@ Status read_internal(json::TextSource& src, E& out) {
             if (!*more) return std::unexpected(json::missing_field("type"));
             auto tag = seq.element().read_identifier(D::variants.data(), D::variants.size());
             if (!tag) return std::unexpected(std::move(tag.error()));
-            json::Value::Array items;
-            for (;;) {
+            std::uint32_t rest = src.open_buffered(json::Slot::Kind::Array);
+            std::uint32_t count = 0;
+            for (;; ++count) {
                 more = seq.has_next();
                 if (!more) return std::unexpected(std::move(more.error()));
                 if (!*more) break;
-                auto item = seq.element().buffer();
-                if (!item) return std::unexpected(std::move(item.error()));
-                items.push_back(std::move(*item));
+                if (auto item = seq.element().buffer(); !item) return std::unexpected(std::move(item.error()));
             }
-            return Tagged{*tag, json::Value{std::move(items)}};
+            src.close_buffered(rest, count);
+            return Tagged{*tag, rest};
         }
     };
+    auto scope = src.keep_tape();
     PhaseOne visitor{src};
     auto tagged = src.read_any(visitor);
     if (!tagged) return fail(std::move(tagged.error()));
-    json::BufSource rest(tagged->rest);
+    json::BufSource rest(src.tape(), tagged->rest);
     return dispatch<E>(tagged->tag, [&]<std::size_t I>() -> Status {
         AlternativeAt<E, I> a{};
         if (auto s = read_into(rest, a); !s) return s;
