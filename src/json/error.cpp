@@ -118,20 +118,26 @@ std::string unexpected_integer(long long v) {
     return out;
 }
 
-Error invalid_type(std::string_view unexpected, std::string_view expected) {
-    std::string m = "invalid type: ";
+namespace {
+
+// "{what}: {unexpected}, expected {expected}"
+Error mismatch(std::string_view what, std::string_view unexpected, std::string_view expected) {
+    std::string m(what);
+    m += ": ";
     m += unexpected;
     m += ", expected ";
     m += expected;
     return Error{std::move(m)};
 }
 
+}  // namespace
+
+Error invalid_type(std::string_view unexpected, std::string_view expected) {
+    return mismatch("invalid type", unexpected, expected);
+}
+
 Error invalid_value(std::string_view unexpected, std::string_view expected) {
-    std::string m = "invalid value: ";
-    m += unexpected;
-    m += ", expected ";
-    m += expected;
-    return Error{std::move(m)};
+    return mismatch("invalid value", unexpected, expected);
 }
 
 Error invalid_length(std::size_t n, std::string_view expected) {
