@@ -26,7 +26,7 @@ struct Slot {
     std::uint32_t count = 0;  // elements or members of a container
     std::uint32_t end = 0;    // index one past this value's subtree
     Number number{};
-    std::string_view text;
+    std::string_view text{};
 };
 
 class Tape {

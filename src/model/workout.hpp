@@ -18,11 +18,36 @@ namespace tavrik::model {
 
 // A map from string keys, sorted by key bytes, each key once (a repeated key keeps the
 // last value read).
+//
+// JsonValue holds a SortedMap of itself.  The special members are defined out of line so
+// that asking whether the map is trivially destructible or movable (as std::variant
+// does inside JsonValue) does not instantiate the entry type before JsonValue is
+// complete, which some compilers reject.
 template <class V>
 struct SortedMap {
     std::vector<std::pair<std::string, V>> entries;
     bool empty() const { return entries.empty(); }
+
+    SortedMap();
+    SortedMap(const SortedMap&);
+    SortedMap(SortedMap&&) noexcept;
+    SortedMap& operator=(const SortedMap&);
+    SortedMap& operator=(SortedMap&&) noexcept;
+    ~SortedMap();
 };
+
+template <class V>
+SortedMap<V>::SortedMap() = default;
+template <class V>
+SortedMap<V>::SortedMap(const SortedMap&) = default;
+template <class V>
+SortedMap<V>::SortedMap(SortedMap&&) noexcept = default;
+template <class V>
+SortedMap<V>& SortedMap<V>::operator=(const SortedMap&) = default;
+template <class V>
+SortedMap<V>& SortedMap<V>::operator=(SortedMap&&) noexcept = default;
+template <class V>
+SortedMap<V>::~SortedMap() = default;
 
 struct JsonValue;
 using JsonObject = SortedMap<JsonValue>;
