@@ -1,0 +1,125 @@
+// Coverage-guided fuzz target over the core: read a document, and for every document that
+// reads, check that writing it is a fixed point of read-then-write and that validation and
+// counting give the same answers for the written text as for the original.  For every
+// document that does not read, check that the error says what and where.
+//
+// Any violated property aborts with a message on stderr, which libFuzzer reports as a
+// crash together with the input.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/document.hpp"
+#include "model/write.hpp"
+#include "ops/count.hpp"
+#include "ops/validate.hpp"
+
+namespace {
+
+[[noreturn]] void fail(const char* what, std::string_view detail = {}) {
+    std::fprintf(stderr, "\nfuzz_roundtrip: %s\n", what);
+    if (!detail.empty()) {
+        std::fprintf(stderr, "--- detail (%zu bytes) ---\n%.*s\n---\n", detail.size(),
+                     static_cast<int>(detail.size()), detail.data());
+    }
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Strict UTF-8, exactly what CPython's encoder produces for a str without lone surrogates:
+// shortest forms only, no surrogate code points, nothing above U+10FFFF.
+bool valid_utf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t n;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            if (c == 0xE0) lo = 0xA0;       // overlong
+            else if (c == 0xED) hi = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            if (c == 0xF0) lo = 0x90;       // overlong
+            else if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) <= n) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (std::size_t i = 2; i <= n; ++i) {
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        }
+        p += n + 1;
+    }
+    return true;
+}
+
+// A position is derived from a byte offset into the text, so its line exists and its
+// column does not run past the end of that line (the line feed itself starts the next).
+bool position_in_text(std::string_view text, std::size_t line, std::size_t column) {
+    if (line == 0) return false;
+    std::size_t start = 0;
+    for (std::size_t l = 1; l < line; ++l) {
+        std::size_t nl = text.find('\n', start);
+        if (nl == std::string_view::npos) return false;
+        start = nl + 1;
+    }
+    std::size_t stop = text.find('\n', start);
+    if (stop == std::string_view::npos) stop = text.size();
+    return column <= stop - start;
+}
+
+std::vector<std::string> displays(const std::vector<tavrik::ops::ValidationError>& errors) {
+    std::vector<std::string> out;
+    out.reserve(errors.size());
+    for (const auto& e : errors) out.push_back(e.display());
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    // The module only ever reads the UTF-8 of a Python str, which is always valid: inputs
+    // that are not valid UTF-8 cannot reach the reader, so they are skipped (and kept out
+    // of the corpus) rather than mapped to something else, which would make the mutations
+    // lie about the bytes being tested.
+    if (!valid_utf8(text)) return -1;
+
+    auto read = tavrik::model::read_document(text);
+    if (!read) {
+        const auto& e = read.error();
+        if (e.line < 1) fail("read error without a position", e.message);
+        if (e.message.empty()) fail("read error with an empty message");
+        if (!position_in_text(text, e.line, e.column)) fail("read error position outside the text", e.display());
+        return 0;
+    }
+
+    const std::string written = tavrik::model::write_document(*read);
+    if (!valid_utf8(written)) fail("written text is not valid UTF-8", written);
+
+    auto reread = tavrik::model::read_document(written);
+    if (!reread) fail("written text does not read back", reread.error().display() + "\n" + written);
+
+    const std::string rewritten = tavrik::model::write_document(*reread);
+    if (rewritten != written) fail("second write differs from the first", written + "\n--- second ---\n" + rewritten);
+
+    const auto errors = displays(tavrik::ops::validate(*read));
+    const std::uint32_t sets = tavrik::ops::count_sets(*read);
+    if (displays(tavrik::ops::validate(*reread)) != errors) fail("validation differs after the round trip", written);
+    if (tavrik::ops::count_sets(*reread) != sets) fail("set count differs after the round trip", written);
+    return 0;
+}

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target over the C++ core (no Python) with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and fuzzes it for SECONDS (default 60) with one worker.
+#
+#   scripts/fuzz.sh [SECONDS] [extra libFuzzer flags...]
+#
+# Installs clang and its fuzzing runtime from Debian's packages when they are missing.
+# Everything it makes lives under build/fuzz/: the objects and the binary, the seeds
+# generated from examples/ and tests/, the corpus grown across runs (corpus/), libFuzzer's
+# output of the last run (last-run.log) and any crashing input (artifacts/).  Exits
+# non-zero when the fuzzer finds a crash, a leak, a timeout or a violated property.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+seconds=${1:-60}
+shift || true
+if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: scripts/fuzz.sh [SECONDS] [libFuzzer flags...]" >&2
+    exit 2
+fi
+
+# Clang 19 is the newest in Debian 12's main archive and accepts GCC 12's <expected>
+# (it defines __cpp_concepts as 202002).
+llvm_version=19
+cxx=clang++-$llvm_version
+out=build/fuzz
+
+fuzzer_runtime() {
+    command -v "$cxx" >/dev/null 2>&1 || return 1
+    local dir
+    dir=$("$cxx" -print-resource-dir)
+    compgen -G "$dir/lib/*/libclang_rt.fuzzer*.a" >/dev/null
+}
+
+if ! fuzzer_runtime; then
+    # llvm-N brings the symbolizer that turns sanitizer reports into file and line.
+    packages=(clang-$llvm_version libclang-rt-$llvm_version-dev llvm-$llvm_version)
+    echo "fuzz: installing ${packages[*]}" >&2
+    sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo -n)
+    fi
+    mkdir -p "$out"
+    if ! { "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+           "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+               apt-get install -y -q --no-install-recommends "${packages[@]}"; } </dev/null >"$out/apt.log" 2>&1; then
+        tail -n 30 "$out/apt.log" >&2
+        echo "fuzz: installing ${packages[*]} failed (see $out/apt.log)" >&2
+        exit 1
+    fi
+    fuzzer_runtime || { echo "fuzz: $cxx or its libFuzzer runtime is still missing" >&2; exit 1; }
+fi
+
+symbolizer=/usr/lib/llvm-$llvm_version/bin/llvm-symbolizer
+[ -x "$symbolizer" ] || symbolizer=$(command -v llvm-symbolizer || true)
+if [ -n "$symbolizer" ]; then
+    export ASAN_SYMBOLIZER_PATH=$symbolizer
+fi
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+# ---- build ----
+# Warnings are the GCC build's business (clang adds some of its own about libstdc++'s
+# internals); only the target's own source gets them here.
+flags=(-std=c++23 -O2 -g -fno-omit-frame-pointer
+       -fsanitize=address,undefined -fno-sanitize-recover=all -D_GLIBCXX_ASSERTIONS
+       -Isrc)
+mkdir -p "$out/obj"
+stamp="$out/obj/flags"
+build_key="$cxx ${flags[*]} $(cksum <scripts/fuzz.sh)"
+if [ "$(cat "$stamp" 2>/dev/null)" != "$build_key" ]; then
+    rm -f "$out"/obj/*.o
+    printf '%s\n' "$build_key" >"$stamp"
+fi
+
+# An object is rebuilt when its source is newer, or any header of the core or of the
+# target is: coarse, but it cannot miss a dependency.
+newest_header=$(ls -t src/json/*.hpp src/model/*.hpp src/ops/*.hpp | head -n 1)
+sources=(src/json/*.cpp src/model/*.cpp src/ops/*.cpp fuzz/fuzz_roundtrip.cpp)
+stale=()
+objects=()
+for src in "${sources[@]}"; do
+    obj="$out/obj/$(echo "${src%.cpp}" | tr / _).o"
+    objects+=("$obj")
+    if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || [ "$newest_header" -nt "$obj" ]; then
+        stale+=("$src")
+    fi
+done
+if [ ${#stale[@]} -gt 0 ]; then
+    echo "fuzz: compiling ${#stale[@]} of ${#sources[@]} sources with $cxx" >&2
+    pids=()
+    for src in "${stale[@]}"; do
+        obj="$out/obj/$(echo "${src%.cpp}" | tr / _).o"
+        extra=(-fsanitize=fuzzer-no-link -w)
+        if [ "$src" = fuzz/fuzz_roundtrip.cpp ]; then
+            extra=(-fsanitize=fuzzer-no-link -Wall -Wextra)
+        fi
+        "$cxx" "${flags[@]}" "${extra[@]}" -c "$src" -o "$obj.tmp" && mv "$obj.tmp" "$obj" &
+        pids+=($!)
+        if [ ${#pids[@]} -ge 2 ]; then
+            wait "${pids[0]}"
+            pids=("${pids[@]:1}")
+        fi
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid"
+    done
+fi
+binary=$out/fuzz_roundtrip
+relink=false
+[ -f "$binary" ] || relink=true
+for obj in "${objects[@]}"; do
+    [ "$obj" -nt "$binary" ] && relink=true
+done
+if $relink; then
+    "$cxx" "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" -o "$binary"
+fi
+
+# ---- corpus ----
+# The generated seeds are merged into the corpus (keeping only those that add coverage)
+# whenever the examples, the tests or the generator change.
+python=$(command -v python3 || bash scripts/python.sh)
+seeds=$out/seeds
+corpus=$out/corpus
+artifacts=$out/artifacts
+mkdir -p "$corpus" "$artifacts"
+seed_key=$(cat fuzz/make_seeds.py fuzz/seeds/* examples/*.json tests/*.py "$binary" | cksum)
+if [ "$(cat "$out/seeds.key" 2>/dev/null)" != "$seed_key" ]; then
+    rm -rf "$seeds"
+    "$python" fuzz/make_seeds.py . "$seeds" >&2
+    echo "fuzz: merging the seeds into $corpus" >&2
+    # A merge survives inputs that crash (it restarts and skips them), so its log is
+    # what tells.
+    merge_status=0
+    "$binary" -merge=1 -max_len=8192 -timeout=10 -rss_limit_mb=2048 "$corpus" "$seeds" fuzz/seeds \
+        >"$out/merge.log" 2>&1 </dev/null || merge_status=$?
+    if [ "$merge_status" -ne 0 ] || grep -q "caused a failure at the previous merge step" "$out/merge.log"; then
+        grep -E "caused a failure|fuzz_roundtrip:|ERROR:|runtime error" "$out/merge.log" | head -n 20 >&2 || true
+        echo "fuzz: FAILED: a seed input crashes the target; run $binary on it (see $out/merge.log)" >&2
+        exit 1
+    fi
+    grep -E "MERGE-OUTER: [0-9]+ new files" "$out/merge.log" >&2 || true
+    printf '%s\n' "$seed_key" >"$out/seeds.key"
+fi
+
+# The examples and the committed seeds whole, whatever their length.
+if ! "$binary" examples/*.json fuzz/seeds/* >"$out/examples.log" 2>&1; then
+    tail -n 60 "$out/examples.log" >&2
+    echo "fuzz: FAILED on an example or committed seed (see $out/examples.log)" >&2
+    exit 1
+fi
+
+# ---- fuzz ----
+echo "fuzz: running $binary for ${seconds}s on $corpus" >&2
+status=0
+"$binary" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+    -dict=fuzz/workout.dict -artifact_prefix="$artifacts/" -print_final_stats=1 \
+    "$@" "$corpus" fuzz/seeds >"$out/last-run.log" 2>&1 </dev/null || status=$?
+
+# libFuzzer's final status line and statistics.
+grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::|^Done [0-9]+ runs' "$out/last-run.log" >&2 || true
+echo "fuzz: corpus $(find "$corpus" -type f | wc -l) inputs" >&2
+if [ "$status" -ne 0 ]; then
+    tail -n 80 "$out/last-run.log" >&2
+    echo "fuzz: FAILED (libFuzzer exit status $status); the input is in $artifacts/" >&2
+    exit 1
+fi
+echo "fuzz: no crash in ${seconds}s" >&2
