@@ -1,7 +1,31 @@
 #!/usr/bin/env bash
-# Builds and installs the module into .venv, then runs the test suite.  Extra arguments go
-# to pytest (for example: ./scripts/test.sh -k arguments -x).
+# Builds and installs the module (scripts/install.sh, which also reads TAVRIK_PYTHON_VERSION,
+# TAVRIK_VENV, TAVRIK_SANITIZE and TAVRIK_BUILD_DIR), then runs the test suite.  Extra
+# arguments go to pytest (for example: ./scripts/test.sh -k arguments -x).
+#
+# With TAVRIK_SANITIZE=ON the interpreter, which is not instrumented itself, starts with the
+# compiler's AddressSanitizer runtime preloaded, and the first report of either sanitizer
+# ends the run with a failure.  Leak detection stays off: the interpreter keeps memory
+# reachable until exit by design.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/python.sh
 bash scripts/install.sh
-exec .venv/bin/python -m pytest tests -q "$@"
+python=$(tavrik_venv)/bin/python
+pytest=(-m pytest tests -q)
+
+if [ "${TAVRIK_SANITIZE:-OFF}" = ON ]; then
+    libasan=$("${CXX:-g++}" -print-file-name=libasan.so)
+    if [ "${libasan#/}" = "$libasan" ] || [ ! -e "$libasan" ]; then
+        echo "test.sh: ${CXX:-g++} does not know where libasan.so is" >&2
+        exit 1
+    fi
+    export LD_PRELOAD=$libasan${LD_PRELOAD:+:$LD_PRELOAD}
+    # Options given by the caller come last and so win.
+    export ASAN_OPTIONS=detect_leaks=0:halt_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}
+    # A report goes straight to file descriptor 2 as the process ends; capturing at the
+    # level of sys.stderr only lets it reach the console instead of pytest's capture file.
+    pytest+=(--capture=sys)
+fi
+exec "$python" "${pytest[@]}" "$@"

@@ -2,6 +2,7 @@
 strings, nesting, skipping of unknown members and a large input."""
 
 import math
+import os
 import random
 import resource
 import struct
@@ -336,6 +337,8 @@ def test_hundred_megabyte_input_is_read_in_place():
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs an address-space limit")
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's allocator reports exhaustion itself")
 def test_memory_exhaustion_raises_memory_error():
     escape = "\\n"  # two bytes of input, one decoded byte
     script = f"""

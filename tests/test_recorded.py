@@ -5,6 +5,7 @@ value (column k is the k-th byte of the value, 0 the byte before it, None: not c
 """
 
 import json
+import os
 import subprocess
 import sys
 import textwrap
@@ -293,18 +294,20 @@ def test_null_streams_and_empty_laps_are_left_out():
 
 
 _LARGE = textwrap.dedent("""
-    import resource, sys
+    import sys
     import tavrik_workout_sdk as sdk
     head, tail, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
     def text(last):
         return "".join([head, '{"type":"Scalar","values":[', "1," * (count - 1), last, "]}", tail])
-    def resident():
-        with open("/proc/self/statm") as statm:
-            return int(statm.read().split()[1]) * resource.getpagesize()
+    def status(field):
+        with open("/proc/self/status") as lines:
+            return next(int(l.split()[1]) for l in lines if l.startswith(field + ":")) * 1024
     good = text("1")
-    before = resident()
+    with open("/proc/self/clear_refs", "w") as refs:
+        refs.write("5")  # the peak counts from here, not from the interpreter's start
+    before = status("VmRSS")
     sets = sdk.count_sets(good)
-    growth = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - before
+    growth = status("VmHWM") - before
     size = len(good)
     del good
     try:
@@ -316,10 +319,12 @@ _LARGE = textwrap.dedent("""
 """)
 
 
-@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/statm")
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's quarantine holds freed memory")
 def test_ten_million_scalar_samples_read_in_linear_memory():
     # Two input bytes per sample: one contiguous array of doubles grown by doubling peaks
-    # near 8 bytes per input byte, while any allocation per sample needs 20 or more.
+    # between 8 and 13 bytes per input byte, while an allocation per sample needs 20 or more.
     head, tail = DATA.split("@")
     run = subprocess.run([sys.executable, "-c", _LARGE, head, tail, "10000000"],
                          capture_output=True, text=True, timeout=600)
@@ -327,4 +332,4 @@ def test_ten_million_scalar_samples_read_in_linear_memory():
     sets, size, growth, failure = run.stdout.strip().split("|")
     assert sets == "1"
     assert failure.startswith("parse error: invalid type: null, expected f64 at line 1 column ")
-    assert int(growth) < 12 * int(size), f"{int(growth) / int(size):.1f} bytes per input byte"
+    assert int(growth) < 16 * int(size), f"{int(growth) / int(size):.1f} bytes per input byte"
