@@ -36,10 +36,5 @@ struct Number {
 // "5e-324"). Non-finite values give "NaN", "inf", "-inf" (messages only; the writer
 // writes null for them).
 void append_double(std::string& out, double d);
-inline std::string format_double(double d) {
-    std::string s;
-    append_double(s, d);
-    return s;
-}
 
 }  // namespace tavrik::json

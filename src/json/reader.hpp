@@ -39,8 +39,6 @@ public:
         return kEof;
     }
     void bump() { ++pos_; }
-    std::size_t offset() const { return pos_; }
-    bool at_end() const { return pos_ >= size_; }
     // Whether a string handed out lies in the input (rather than in the scratch buffer).
     bool in_input(std::string_view s) const { return s.data() >= data_ && s.data() <= data_ + size_; }
 

@@ -40,7 +40,6 @@ class BufMap;
 class TextSource {
 public:
     explicit TextSource(Reader& reader) : r_(reader) {}
-    static constexpr bool buffered = false;
 
     Reader& reader() { return r_; }
     Error fix(Error e) const { return r_.fix(std::move(e)); }
@@ -152,7 +151,6 @@ public:
     explicit TextSeq(TextSource& s) : s_(s) {}
     Result<bool> has_next() { return s_.reader().seq_has_next(first_); }
     TextSource& element() { return s_; }
-    Status finish() { return {}; }
 
 private:
     TextSource& s_;
@@ -189,7 +187,6 @@ private:
 class BufSource {
 public:
     BufSource(const Tape& tape, std::uint32_t index) : tape_(tape), index_(index) {}
-    static constexpr bool buffered = true;
 
     const Slot& slot() const { return tape_[index_]; }
     Error fix(Error e) const { return e; }
