@@ -8,6 +8,8 @@ import tavrik_workout_sdk as sdk
 
 ALL_FUNCTIONS = (sdk.parse_workout, sdk.validate_workout, sdk.count_sets, sdk.to_json)
 
+REPS = '{"type":"Reps","value":5}'
+
 # A set node that every check accepts.
 SET_NODE = '{"id":"s","kind":{"type":"Set"},"payload":{"type":"Leaf","measures":[{"type":"Reps","value":5}]}}'
 
@@ -42,3 +44,8 @@ def read_error(text, function=sdk.to_json):
 
 def read_message(text):
     return read_error(text)[0]
+
+
+def table(*rows):
+    """Parametrised cases from rows of (id, *values)."""
+    return [pytest.param(*row[1:], id=row[0]) for row in rows]

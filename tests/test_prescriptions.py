@@ -6,17 +6,12 @@ import json
 import pytest
 
 import tavrik_workout_sdk as sdk
-from conftest import doc, node, read_error, read_message
+from conftest import REPS, doc, node, read_error, read_message, table
 
-REPS = '{"type":"Reps","value":5}'
 MEASURE_NAMES = "`Reps`, `Weight`, `Distance`, `Duration`, `Pace`, `HeartRate`, `Calories`, `Custom`"
 PAYLOAD_NAMES = "`Leaf`, `Exercise`, `Block`, `Temporal`, `Custom`"
 MODE_NAMES = "`Sequential`, `Parallel`, `Circuit`, `Custom`"
 INTENSITY_NAMES = "`PercentOfMax`, `RPE`, `RIR`, `Bodyweight`, `Custom`"
-
-
-def table(*rows):
-    return [pytest.param(*row[1:], id=row[0]) for row in rows]
 
 
 def with_payload(payload):

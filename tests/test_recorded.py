@@ -13,7 +13,7 @@ import textwrap
 import pytest
 
 import tavrik_workout_sdk as sdk
-from conftest import doc, read_error, read_message
+from conftest import doc, read_error, read_message, table
 
 STREAMS = doc(streams="@")
 CHANNEL = doc(streams='{"timestamps":[],"channels":[@]}')
@@ -34,11 +34,6 @@ METRIC_NAMES = ("one of `HeartRate`, `Speed`, `Cadence`, `Power`, `Altitude`, `G
                 "`Temperature`, `Position`, `Custom`")
 TRIGGER_NAMES = "one of `Manual`, `Distance`, `Time`, `HeartRateZone`, `Auto`, `Custom`"
 TAGS = "`Scalar` or `Position`"
-
-
-def table(*rows):
-    """Rows of (id, values...) as parameter sets named by their id."""
-    return [pytest.param(*row[1:], id=row[0]) for row in rows]
 
 
 def assert_written(text, path, expected):

@@ -3,19 +3,14 @@
 import pytest
 
 import tavrik_workout_sdk as sdk
-from conftest import doc, node, read_message
+from conftest import REPS, doc, node, read_message, table
 
-REPS = '{"type":"Reps","value":5}'
 LEAF = '{"type":"Leaf","measures":[' + REPS + "]}"
 EMPTY_LEAF = '{"type":"Leaf","measures":[]}'
 EXERCISE = '{"type":"Exercise"}'
 BLOCK = '{"type":"Block","execution_mode":{"type":"Sequential"}}'
 TEMPORAL = '{"type":"Temporal"}'
 CUSTOM = '{"type":"Custom","coach":"A"}'
-
-
-def table(*rows):
-    return [pytest.param(*row[1:], id=row[0]) for row in rows]
 
 
 BUILT_IN_KINDS = {"Set", "Exercise", "Block", "Session", "Day", "Week", "Phase", "Program"}
