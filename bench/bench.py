@@ -544,15 +544,13 @@ def first_difference(a, b):
     return min(len(a), len(b))
 
 
-def check(name, text, doc_obj, available):
+def check(name, text, doc_obj):
     """Returns the list of problems found (empty when the module agrees everywhere)."""
     problems = []
 
     def attempt(op):
         try:
             return True, getattr(sdk, op)(text)
-        except NotImplementedError:
-            raise
         except BaseException as error:  # a PanicException derives from BaseException
             if isinstance(error, KeyboardInterrupt):
                 raise
@@ -562,56 +560,34 @@ def check(name, text, doc_obj, available):
     expected_errors = py_validate(doc_obj)
     if expected_errors:
         problems.append(f"{name}: generated document is invalid: {expected_errors[:3]}")
-    if "validate_workout" in available:
-        ok, errors = attempt("validate_workout")
-        if ok and errors != expected_errors:
-            problems.append(f"{name}: validate_workout returned {errors[:3]} (and {max(0, len(errors) - 3)} more),"
-                            f" expected {expected_errors[:3]}")
-    if "count_sets" in available:
-        ok, count = attempt("count_sets")
-        expected = py_count_sets(doc_obj)
-        if ok and count != expected:
-            problems.append(f"{name}: count_sets returned {count}, expected {expected}")
-    if "parse_workout" in available:
-        ok, parsed = attempt("parse_workout")
-        if ok:
-            if parsed != doc_obj:
-                problems.append(f"{name}: parse_workout result differs from json.loads")
-            else:
-                # == ignores key order and 1 == 1.0; the compact dump does not
-                ours, theirs = json.dumps(parsed), json.dumps(doc_obj)
-                if ours != theirs:
-                    i = first_difference(ours, theirs)
-                    problems.append(f"{name}: parse_workout key order or number types differ from json.loads"
-                                    f" near {ours[max(0, i - 60):i + 40]!r}")
-            del parsed
-    if "to_json" in available:
-        ok, written = attempt("to_json")
-        if ok:
-            expected = json.dumps(doc_obj, indent=2, ensure_ascii=False)
-            if written != expected:
-                i = first_difference(written, expected)
-                problems.append(f"{name}: to_json differs from json.dumps(indent=2) at offset {i}:"
-                                f" ours {written[max(0, i - 40):i + 40]!r}, theirs {expected[max(0, i - 40):i + 40]!r}")
+    ok, errors = attempt("validate_workout")
+    if ok and errors != expected_errors:
+        problems.append(f"{name}: validate_workout returned {errors[:3]} (and {max(0, len(errors) - 3)} more),"
+                        f" expected {expected_errors[:3]}")
+    ok, count = attempt("count_sets")
+    expected = py_count_sets(doc_obj)
+    if ok and count != expected:
+        problems.append(f"{name}: count_sets returned {count}, expected {expected}")
+    ok, parsed = attempt("parse_workout")
+    if ok:
+        if parsed != doc_obj:
+            problems.append(f"{name}: parse_workout result differs from json.loads")
+        else:
+            # == ignores key order and 1 == 1.0; the compact dump does not
+            ours, theirs = json.dumps(parsed), json.dumps(doc_obj)
+            if ours != theirs:
+                i = first_difference(ours, theirs)
+                problems.append(f"{name}: parse_workout key order or number types differ from json.loads"
+                                f" near {ours[max(0, i - 60):i + 40]!r}")
+        del parsed
+    ok, written = attempt("to_json")
+    if ok:
+        expected = json.dumps(doc_obj, indent=2, ensure_ascii=False)
+        if written != expected:
+            i = first_difference(written, expected)
+            problems.append(f"{name}: to_json differs from json.dumps(indent=2) at offset {i}:"
+                            f" ours {written[max(0, i - 40):i + 40]!r}, theirs {expected[max(0, i - 40):i + 40]!r}")
     return problems
-
-
-def ready_operations():
-    """The module functions this build implements (the others raise NotImplementedError)."""
-    probe = ('{"id": "w", "version": "1", "root": {"id": "s", "kind": {"type": "Set"},'
-             ' "payload": {"type": "Leaf", "measures": [{"type": "Reps", "value": 5}]}}}')
-    ready = []
-    for op in ("parse_workout", "count_sets", "validate_workout", "to_json"):
-        try:
-            getattr(sdk, op)(probe)
-            ready.append(op)
-        except NotImplementedError as error:
-            print(f"  {op}: skipped: not implemented in this build ({error})")
-        except Exception as error:
-            # still timed below: the check on the real documents reports what goes wrong
-            print(f"  {op}: probe raised {type(error).__name__}: {error}")
-            ready.append(op)
-    return ready
 
 
 # ---------------------------------------------------------------------------------------
@@ -643,9 +619,6 @@ def main():
     print(f"Best of up to {args.repeat} samples, at most ~{args.max_seconds:g} s per measurement,"
           f" garbage collector {'on' if args.gc else 'off'} while timing")
 
-    print("Module functions:")
-    available = ready_operations()
-
     print("Generating documents (seed %d)..." % SEED)
     documents = []
     for name, make in (("plan", lambda: make_plan(args.weeks)),
@@ -659,7 +632,7 @@ def main():
     for name, text, obj in documents:
         size = len(text.encode("utf-8"))
         print(f"  {name}: {size / 1e6:.2f} MB, {py_count_sets(obj)} sets")
-        found = check(name, text, obj, available)
+        found = check(name, text, obj)
         problems += found
         # a document the module calls invalid would make every timing meaningless
         if any(f"{name}: validate_workout" in p or "generated document is invalid" in p for p in found):
@@ -668,10 +641,10 @@ def main():
             sys.exit(f"{name}: not a valid workout for the module; nothing timed")
     for p in problems:
         print("  PROBLEM:", p)
-    if not problems and available:
-        print(f"  checks passed ({', '.join(available)}): each result equals json's reading of the same text")
+    ops = ("parse_workout", "count_sets", "validate_workout", "to_json")
+    if not problems:
+        print(f"  checks passed ({', '.join(ops)}): each result equals json's reading of the same text")
 
-    ops = [op for op in ("parse_workout", "count_sets", "validate_workout", "to_json") if op in available]
     table = competitors(libs)
     headers = ("document", "operation", "compared with", "ours ms", "theirs ms", "ratio", "MB",
                "ours MB/s", "theirs MB/s")
@@ -694,9 +667,6 @@ def main():
                 if label.startswith("json.") and ratio < 1:
                     slower.append(f"{op} on {name}: {ours * 1e3:.3f} ms vs {label} {theirs * 1e3:.3f} ms"
                                   f" ({1 / ratio:.2f}x slower)")
-    for op in ("parse_workout", "count_sets", "validate_workout", "to_json"):
-        if op not in available:
-            rows.append(("all", op, "(skipped: not implemented in this build)", "", "", "", "", "", ""))
 
     widths = [max(len(h), *(len(r[i]) for r in rows)) if rows else len(h) for i, h in enumerate(headers)]
     print()

@@ -326,12 +326,10 @@ Status read_adjacent(S& src, E& out) {
             if (auto s = content_for(buffered, *tag); !s) return s;
         }
         // Anything after the content may not repeat the tag or the content.
-        for (;;) {
-            auto next = next_relevant();
-            if (!next) return fail(std::move(next.error()));
-            if (!*next) return {};
-            return fail(json::duplicate_field(**next == Key::Tag ? std::string_view("type") : D::content_key));
-        }
+        auto next = next_relevant();
+        if (!next) return fail(std::move(next.error()));
+        if (!*next) return {};
+        return fail(json::duplicate_field(**next == Key::Tag ? std::string_view("type") : D::content_key));
     };
     auto elements = [&](auto& seq) -> Status {
         auto more = seq.has_next();

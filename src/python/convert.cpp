@@ -90,28 +90,20 @@ private:
         return text;
     }
 
+    // Takes a newly created object; empty after a failure, the creation's included.
+    PyRef adopt(PyObject* object) {
+        PyRef owned = PyRef::steal(object);
+        if (failed()) return PyRef();
+        if (!owned) error_ = BoundaryError::api_call_failed();
+        return owned;
+    }
+
     void made(PyObject* object) {
-        if (failed()) {
-            Py_XDECREF(object);
-            return;
-        }
-        if (object == nullptr) {
-            error_ = BoundaryError::api_call_failed();
-            return;
-        }
-        place(PyRef::steal(object));
+        if (PyRef owned = adopt(object)) place(std::move(owned));
     }
 
     void open(PyObject* container, bool is_list, std::size_t size) {
-        if (failed()) {
-            Py_XDECREF(container);
-            return;
-        }
-        if (container == nullptr) {
-            error_ = BoundaryError::api_call_failed();
-            return;
-        }
-        frames_.push_back(Frame{PyRef::steal(container), is_list, size, 0, PyRef()});
+        if (PyRef owned = adopt(container)) frames_.push_back(Frame{std::move(owned), is_list, size, 0, PyRef()});
     }
 
     void close() {
