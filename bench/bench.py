@@ -1,11 +1,15 @@
-"""Speed of tavrik_workout_sdk against general JSON libraries, measured in one run.
+"""Speed and peak memory of tavrik_workout_sdk against JSON and typed-decoding libraries,
+measured in one run, and the speed goals it is held to.
 
-    python bench/bench.py [--repeat N] [--max-seconds S] [--weeks W] [--samples N] [--gc]
+    python bench/bench.py [--repeat N] [--max-seconds S] [--weeks W] [--samples N]
+                          [--sessions N] [--no-gc] [--no-memory]
 
-Generates seeded, realistic workout documents, checks that the module agrees with a plain
-Python reading of them, then times every operation against its nearest equivalent built
-from json / orjson (and ujson, simplejson, msgspec when installed) and prints the ratios.
-Nothing here asserts on time: the numbers are for reading.  See bench/README.md.
+Generates seeded workout documents in the module's normal form (a training plan, a ride
+recorded at 1 Hz in compact and indented text, a few hundred small sessions), checks that
+the module and the typed peers agree with json's reading of them, then times every
+function against orjson, msgspec (plain and into typed Structs), pydantic and json, and
+measures the peak memory of one call per fresh process.  Prints the ratios and a table of
+goals met or missed; nothing fails on time.  See bench/README.md.
 """
 
 import argparse
@@ -13,9 +17,12 @@ import gc
 import importlib
 import json
 import math
+import os
 import platform
 import random
+import subprocess
 import sys
+import tempfile
 import time
 
 import tavrik_workout_sdk as sdk
@@ -320,73 +327,125 @@ def make_plan(weeks=52):
             "metadata": meta(generator="bench", seed=SEED, units={"load": "kg", "distance": "m"})}
 
 
-def make_recording(scalar_samples=1_000_000):
-    """A 24-hour ride: timestamps, HeartRate and Power at 4 Hz sharing ~scalar_samples
-    numbers between them, GPS positions at 1 Hz with dropouts, hourly and manual laps."""
+def make_recording(samples=14_400):
+    """A ride recorded at 1 Hz: `samples` timestamps and seven channels of that length
+    (HeartRate, Speed, Cadence, Power, Altitude, Temperature, Position with dropouts),
+    half-hourly laps and a manual one.  Almost all of the text is numbers."""
     rng = random.Random(SEED + 1)
-    n = max(4, scalar_samples // 3)
-    hz = 4
-    timestamps = [i / hz for i in range(n)]
-    hr, power = [], []
-    beat, watts = 95.0, 180.0
+    n = max(4, samples)
+    timestamps = [float(i) for i in range(n)]
+    hr, speed, cadence, power, altitude, temperature, positions = [], [], [], [], [], [], []
+    beat, kmh, rpm, watts, alt, celsius = 95.0, 28.0, 85.0, 180.0, 408.0, 18.0
+    lat, lng, heading = 47.3769, 8.5417, 0.3
     for i in range(n):
-        beat = min(185.0, max(88.0, beat + rng.gauss(0.02 if i % 7200 < 3600 else -0.02, 0.6)))
+        beat = min(185.0, max(88.0, beat + rng.gauss(0.02 if i % 3600 < 1800 else -0.02, 0.6)))
         hr.append(float(round(beat)))
+        kmh = min(62.0, max(0.0, kmh + rng.gauss(0.0, 0.35)))
+        speed.append(round(kmh / 3.6, 3))
+        rpm = min(115.0, max(0.0, rpm + rng.gauss(0.0, 1.5)))
+        coasting = rng.random() < 0.08
+        cadence.append(0.0 if coasting else float(round(rpm)))
         watts = min(420.0, max(90.0, watts + rng.gauss(0.0, 6.0)))
-        power.append(0.0 if rng.random() < 0.08 else float(round(watts)))
-    positions = []
-    lat, lng, alt, heading = 47.3769, 8.5417, 408.0, 0.3
-    for i in range(n // hz):
-        heading += rng.gauss(0.0, 0.05)
-        lat += 0.0000640 * math.cos(heading)
-        lng += 0.0000950 * math.sin(heading)
-        alt = max(200.0, alt + rng.gauss(0.0, 0.4))
+        power.append(0.0 if coasting else float(round(watts)))
+        grade = rng.gauss(0.0, 0.05)
+        alt = max(200.0, alt + grade)
+        altitude.append(round(alt, 1))
+        celsius += rng.gauss(0.0005, 0.01)
+        temperature.append(round(celsius, 1))
+        heading += rng.gauss(0.0, 0.02)
+        lat += 0.0000700 * math.cos(heading) * kmh / 28.0
+        lng += 0.0001040 * math.sin(heading) * kmh / 28.0
         if rng.random() < 0.004:
             positions.append(None)
-        elif i < 30:
+        elif i % 10:
             positions.append({"lat": round(lat, 7), "lng": round(lng, 7)})
-        else:
+        else:  # the barometric Altitude channel is the main one; GPS altitude comes now and then
             positions.append({"lat": round(lat, 7), "lng": round(lng, 7), "altitude": round(alt, 1)})
     laps = []
-    lap_len = 3600 * hz
+    lap_len = 1800
     for lap, start in enumerate(range(0, n, lap_len), 1):
         end = min(n, start + lap_len) - 1
         summary = {"avg_hr": round(sum(hr[start:end + 1]) / (end - start + 1), 1),
                    "avg_power": round(sum(power[start:end + 1]) / (end - start + 1), 1),
-                   "distance_m": round(rng.uniform(27000, 33000), 1),
+                   "distance_m": round(sum(speed[start:end + 1]), 1),
                    "elevation_gain_m": round(rng.uniform(80, 450), 1)}
         record = {"start_index": start, "end_index": end, "summary": dict(sorted(summary.items())),
-                  "trigger": "Time", "name": f"Hour {lap}"}
+                  "trigger": "Time", "name": f"Half hour {lap}"}
         laps.append(record)
         if lap % 4 == 0:
-            laps.append({"start_index": end, "end_index": end, "trigger": {"Custom": "aid station"},
-                         "name": f"Aid station {lap // 4}"})
+            laps.append({"start_index": end, "end_index": end, "trigger": {"Custom": "feed zone"},
+                         "name": f"Feed zone {lap // 4}"})
     laps.append({"trigger": "Manual"})
-    stints = []
-    for s in range(1, 9):
-        stints.append(node(f"ride-e1-s{s}", kind("Set"),
-                           leaf([duration(3 * 3600), heart_rate(rng.randint(120, 140))], zone(2))))
+    stints = [node(f"ride-e1-s{s}", kind("Set"),
+                   leaf([duration(3600), heart_rate(rng.randint(120, 140))], zone(2)))
+              for s in range(1, 5)]
     ride = node("ride-e1", kind("Exercise"), exercise_payload(intensity=zone(2)), name="Ride",
                 children=stints, metadata=meta(bike="gravel", tyre_mm=40))
-    root = node("ride", kind("Session"), temporal(), name="24-hour gravel ride",
-                children=[node("ride-b1", kind("Block"), block_payload(SEQUENTIAL), name="Race",
+    root = node("ride", kind("Session"), temporal(), name="Four-hour gravel ride",
+                children=[node("ride-b1", kind("Block"), block_payload(SEQUENTIAL), name="Ride",
                                children=[ride])],
-                metadata=meta(event="Alpenbrevet 24", start_local="2026-06-20T12:00:00+02:00"))
-    streams = {"timestamps": timestamps, "channels": [
-        {"metric": "HeartRate", "data": {"type": "Scalar", "values": hr}},
-        {"metric": "Power", "data": {"type": "Scalar", "values": power}},
-        {"metric": "Position", "data": {"type": "Position", "values": positions}},
-    ]}
-    return {"id": "ride-2026-06-20-24h", "version": "1.2", "sport": "Cycling", "date": "2026-06-20",
-            "root": root, "streams": streams, "laps": laps,
-            "metadata": meta(device="Edge 1050", sample_rate_hz=hz)}
+                metadata=meta(event="Alpenbrevet", start_local="2026-06-20T08:00:00+02:00"))
+    channels = [{"metric": metric, "data": {"type": "Scalar", "values": values}}
+                for metric, values in (("HeartRate", hr), ("Speed", speed), ("Cadence", cadence),
+                                       ("Power", power), ("Altitude", altitude),
+                                       ("Temperature", temperature))]
+    channels.append({"metric": "Position", "data": {"type": "Position", "values": positions}})
+    return {"id": "ride-2026-06-20", "version": "1.2", "sport": "Cycling", "date": "2026-06-20",
+            "root": root, "streams": {"timestamps": timestamps, "channels": channels}, "laps": laps,
+            "metadata": meta(device="Edge 1050", sample_rate_hz=1)}
 
 
-def make_session():
-    """One session of the plan on its own: shows the fixed cost of a call."""
+SESSION_BYTES = (1000, 2000)
+
+
+def small_session(rng, index):
+    """One short session of one or two blocks, as an app sends it after each workout; one
+    in five carries a minute of heart rate and a lap."""
+    prefix = f"s{index:03d}"
+    blocks = []
+    for b in range(1, rng.randint(1, 2) + 1):
+        exercises = []
+        for e in range(1, rng.randint(1, 2) + 1):
+            exercise_id = f"{prefix}-b{b}-e{e}"
+            pick = rng.random()
+            if pick < 0.4:
+                name, lift_key, equipment = rng.choice(MAIN_LIFTS)
+                sets = strength_sets(rng, exercise_id, lift_key, rng.randint(0, 3), rng.randint(0, 3), False)
+            elif pick < 0.7:
+                name, equipment = rng.choice(ACCESSORIES)
+                sets = accessory_sets(rng, exercise_id, equipment)
+            else:
+                name, equipment = rng.choice(CONDITIONING), None
+                sets = conditioning_sets(rng, exercise_id, name)
+            exercises.append(node(exercise_id, kind("Exercise"),
+                                  exercise_payload(rest=rng.choice((60, 90, 120))), name=name,
+                                  children=sets, metadata=meta(equipment=equipment) if equipment else None))
+        mode = rng.choice((SEQUENTIAL, PARALLEL, circuit(rng.randint(2, 4)), custom_mode("superset")))
+        blocks.append(node(f"{prefix}-b{b}", kind("Block"), block_payload(mode, rng.choice((None, 90))),
+                           name=f"Block {b}", children=exercises))
+    root = node(prefix, kind("Session"), temporal(), name=rng.choice(("Lunch lift", "Evening session", "Intervals")),
+                children=blocks, metadata=meta(rating=rng.randint(1, 5)) if rng.random() < 0.5 else None)
+    doc = {"id": f"session-{index:03d}", "version": "1.2", "sport": "Strength and conditioning",
+           "date": f"2026-{1 + index % 12:02d}-{1 + index % 28:02d}", "root": root}
+    if rng.random() < 0.2:
+        seconds = 60
+        doc["streams"] = {"timestamps": [float(t) for t in range(seconds)], "channels": [
+            {"metric": "HeartRate",
+             "data": {"type": "Scalar", "values": [float(rng.randint(110, 170)) for _ in range(seconds)]}}]}
+        doc["laps"] = [{"start_index": 0, "end_index": seconds - 1, "trigger": "Manual"}]
+    return doc
+
+
+def make_sessions(count=300):
+    """`count` distinct sessions, each SESSION_BYTES long in compact UTF-8: the per-call
+    cost of a call is what these show."""
     rng = random.Random(SEED + 2)
-    return {"id": "session-w05-d1", "version": "1.2", "sport": "Strength and conditioning",
-            "date": "2026-02-02", "root": session(rng, "w05-d1-am", "Strength", 5, 1, False)}
+    sessions = []
+    while len(sessions) < count:
+        doc = small_session(rng, len(sessions))
+        if SESSION_BYTES[0] <= len(json.dumps(doc, ensure_ascii=False).encode("utf-8")) <= SESSION_BYTES[1]:
+            sessions.append(doc)
+    return sessions
 
 
 # ---------------------------------------------------------------------------------------
@@ -451,37 +510,59 @@ def py_validate(doc):
 # Timing.
 # ---------------------------------------------------------------------------------------
 
+MIN_SAMPLE = 0.01  # seconds; quicker calls are looped so that one sample lasts this long
 
-def best_time(fn, arg, repeats, max_seconds, keep_gc):
-    """Best time of one call in seconds, and the number of timed samples taken.
 
-    A first untimed call warms caches.  Calls too quick for the clock are looped so each
-    sample lasts at least MIN_SAMPLE seconds.  Sampling stops after `repeats` samples, or
-    earlier (but after two) once `max_seconds` have been spent, keeping slow runs bounded.
-    """
-    min_sample = 0.02
-    start = time.perf_counter()
-    fn(arg)
-    first = time.perf_counter() - start
-    number = 1 if first >= min_sample else max(1, math.ceil(min_sample / max(first, 1e-7)))
-    best, spent, samples = math.inf, 0.0, 0
-    for _ in range(repeats):
-        gc.collect()
+class Timed:
+    """One function on one input (a list of texts, one call each); keeps the best time per
+    call over its samples."""
+
+    def __init__(self, label, fn, texts):
+        self.label, self.fn, self.texts = label, fn, texts
+        self.loops = 1
+        self.best = math.inf
+        self.samples = 0
+        self.spent = 0.0
+
+    def run(self):
+        fn, texts = self.fn, self.texts
+        start = time.perf_counter()
+        for _ in range(self.loops):
+            for text in texts:
+                fn(text)
+        return time.perf_counter() - start
+
+    def warm_up(self):
+        first = self.run()
+        if first < MIN_SAMPLE:
+            self.loops = math.ceil(MIN_SAMPLE / max(first, 1e-7))
+
+    def sample(self, keep_gc):
+        gc.collect()  # every sample starts with the same amount of garbage: none
         if not keep_gc:
             gc.disable()
         try:
-            start = time.perf_counter()
-            for _ in range(number):
-                fn(arg)
-            elapsed = time.perf_counter() - start
+            elapsed = self.run()
         finally:
             gc.enable()
-        best = min(best, elapsed / number)
-        spent += elapsed
-        samples += 1
-        if spent >= max_seconds and samples >= 2:
-            break
-    return best, samples
+        self.best = min(self.best, elapsed / (self.loops * len(self.texts)))
+        self.samples += 1
+        self.spent += elapsed
+
+
+def time_in_turns(timed, repeats, max_seconds, keep_gc, rng):
+    """Samples every function in turns, in a new order each round, so that load from other
+    processes falls on all of them alike.  A function stops after `repeats` samples, or
+    after two once it has spent `max_seconds`."""
+    for t in timed:
+        t.warm_up()
+    active = list(timed)
+    while active:
+        rng.shuffle(active)
+        for t in active:
+            t.sample(keep_gc)
+        active = [t for t in active
+                  if t.samples < repeats and not (t.spent >= max_seconds and t.samples >= 2)]
 
 
 def load_optional(name):
@@ -491,51 +572,42 @@ def load_optional(name):
         return None
 
 
-def competitors(libs):
-    """Per operation: (label, function of the text) for every installed library."""
-    stdlib, orjson, ujson, simplejson, msgspec = (libs[k] for k in
-                                                  ("json", "orjson", "ujson", "simplejson", "msgspec"))
-    loads = [("json.loads", stdlib.loads)]
-    if orjson:
-        loads.append(("orjson.loads", orjson.loads))
-    parse = list(loads)
-    if ujson:
-        parse.append(("ujson.loads", ujson.loads))
-    if simplejson:
-        parse.append(("simplejson.loads", simplejson.loads))
-    if msgspec:
-        parse.append(("msgspec.json.decode", msgspec.json.decode))
+OPS = ("validate_workout", "count_sets", "parse_workout", "to_json")
 
-    dump = [("json.dumps(json.loads, indent=2)",
-             lambda t: stdlib.dumps(stdlib.loads(t), indent=2, ensure_ascii=False))]
-    if orjson:
-        dump.append(("orjson.dumps(orjson.loads, INDENT_2)",
-                     lambda t: orjson.dumps(orjson.loads(t), option=orjson.OPT_INDENT_2)))
-    if ujson:
-        dump.append(("ujson.dumps(ujson.loads, indent=2)",
-                     lambda t: ujson.dumps(ujson.loads(t), indent=2, ensure_ascii=False)))
-    if simplejson:
-        dump.append(("simplejson.dumps(loads, indent=2)",
-                     lambda t: simplejson.dumps(simplejson.loads(t), indent=2, ensure_ascii=False)))
-    if msgspec:
-        mj = msgspec.json
-        dump.append(("msgspec format(encode(decode), 2)",
-                     lambda t: mj.format(mj.encode(mj.decode(t)), indent=2)))
+# What each operation is compared with, by peer label; peers that are not installed drop out.
+COMPARED = {
+    "validate_workout": ("orjson.loads", "msgspec typed decode", "pydantic model_validate_json",
+                         "orjson.loads + validate walk"),
+    "count_sets": ("orjson.loads", "msgspec typed decode", "orjson.loads + count walk"),
+    "parse_workout": ("orjson.loads", "msgspec typed decode + to_builtins", "msgspec typed decode",
+                      "pydantic model_validate_json", "msgspec.json.decode", "json.loads"),
+    "to_json": ("orjson.loads + dumps(OPT_INDENT_2)",),
+}
 
-    return {
-        "parse_workout": parse,
-        "count_sets": [(f"{label} + walk", (lambda f: lambda t: py_count_sets(f(t)))(f))
-                       for label, f in loads],
-        "validate_workout": [(f"{label} + walk", (lambda f: lambda t: py_validate(f(t)))(f))
-                             for label, f in loads],
-        "to_json": dump,
-    }
+
+def peers(libs):
+    """label -> function of one text, for every installed library."""
+    orjson, msgspec = libs["orjson"], libs["msgspec"]
+    found = {"json.loads": json.loads}
+    if orjson:
+        loads, dumps, indent = orjson.loads, orjson.dumps, orjson.OPT_INDENT_2
+        found["orjson.loads"] = loads
+        found["orjson.loads + validate walk"] = lambda t: py_validate(loads(t))
+        found["orjson.loads + count walk"] = lambda t: py_count_sets(loads(t))
+        found["orjson.loads + dumps(OPT_INDENT_2)"] = lambda t: dumps(loads(t), option=indent)
+    if msgspec:
+        found["msgspec.json.decode"] = msgspec.json.decode
+    if libs["msgspec_model"]:
+        found["msgspec typed decode"] = libs["msgspec_model"].decode
+        found["msgspec typed decode + to_builtins"] = libs["msgspec_model"].decode_to_builtins
+    if libs["pydantic_model"]:
+        found["pydantic model_validate_json"] = libs["pydantic_model"].validate
+    return found
 
 
 # ---------------------------------------------------------------------------------------
 # Checks: the module against json's reading of the same normal-form text.
 # ---------------------------------------------------------------------------------------
-
 
 def first_difference(a, b):
     for i, (x, y) in enumerate(zip(a, b)):
@@ -590,104 +662,317 @@ def check(name, text, doc_obj):
     return problems
 
 
+def without_custom_payload_members(value):
+    """The document as the msgspec model gives it back: Custom payloads keep only "type"."""
+    if isinstance(value, dict):
+        if value.get("type") == "Custom" and "kind" not in value and "name" not in value \
+                and "value" not in value:
+            return {"type": "Custom"}
+        return {key: without_custom_payload_members(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [without_custom_payload_members(item) for item in value]
+    return value
+
+
+def check_typed_peers(name, text, doc_obj, libs):
+    """The typed peers must give back the same objects, or they would be timed on a
+    different job; the one gap msgspec cannot close is allowed for."""
+    problems = []
+    models = (("msgspec", libs["msgspec_model"], lambda m: m.decode_to_builtins(text),
+               without_custom_payload_members(doc_obj)),
+              ("pydantic", libs["pydantic_model"], lambda m: m.to_builtins(m.validate(text)), doc_obj))
+    for label, model, read, expected in models:
+        if model is None:
+            continue
+        try:
+            got = read(model)
+        except Exception as error:
+            problems.append(f"{name}: the {label} model refused the document: {str(error)[:300]}")
+            continue
+        ours, theirs = json.dumps(got), json.dumps(expected)
+        if got != expected or ours != theirs:
+            i = first_difference(ours, theirs)
+            problems.append(f"{name}: the {label} model gives back a different document near"
+                            f" {ours[max(0, i - 60):i + 40]!r}")
+    return problems
+
+
+# ---------------------------------------------------------------------------------------
+# Peak memory: one call per fresh process.
+# ---------------------------------------------------------------------------------------
+
+MEMORY_FUNCTIONS = ("validate_workout", "parse_workout", "orjson.loads", "msgspec typed decode + to_builtins")
+
+
+def peak_memory(function, path):
+    """(rise of VmHWM over one call in bytes, whether the peak was reset first), or None
+    when the child failed."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peak_memory.py")
+    done = subprocess.run([sys.executable, script, function, path], capture_output=True, text=True)
+    if done.returncode != 0:
+        print(f"  PROBLEM: peak memory of {function}: {done.stderr.strip()[-300:]}")
+        return None
+    rise, was_reset = done.stdout.split()
+    return int(rise), was_reset == "1"
+
+
+def measure_memory(inputs, libs):
+    """{(input, function): bytes} over the large inputs."""
+    available = [f for f in MEMORY_FUNCTIONS
+                 if not (f.startswith("orjson") and not libs["orjson"])
+                 and not (f.startswith("msgspec") and not libs["msgspec_model"])]
+    found, unreset = {}, False
+    with tempfile.TemporaryDirectory() as folder:
+        for index, (name, texts, _) in enumerate(inputs):
+            if len(texts) != 1:
+                continue
+            path = os.path.join(folder, f"input{index}.json")
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(texts[0])
+            for function in available:
+                result = peak_memory(function, path)
+                if result is not None:
+                    found[name, function] = result[0]
+                    unreset |= not result[1]
+    if unreset:
+        print("  NOTE: the peak could not be reset before the call; reading the input may hide part of it")
+    return found
+
+
+# ---------------------------------------------------------------------------------------
+# Report.
+# ---------------------------------------------------------------------------------------
+
+
+def fmt_time(seconds):
+    return f"{seconds * 1e3:.3f} ms" if seconds >= 1e-3 else f"{seconds * 1e6:.2f} us"
+
+
+def print_table(headers, rows, left=3):
+    """Columns left-aligned up to `left`, then right-aligned; a blank line between groups
+    of rows whose first cell differs."""
+    widths = [max(len(h), *(len(r[i]) for r in rows)) if rows else len(h) for i, h in enumerate(headers)]
+
+    def line(cells):
+        return "  ".join(c.ljust(w) if i < left else c.rjust(w) for i, (c, w) in enumerate(zip(cells, widths)))
+
+    print(line(headers))
+    print("-" * len(line(headers)))
+    previous = None
+    for row in rows:
+        if previous is not None and row[0] != previous:
+            print()
+        previous = row[0]
+        print(line(row))
+
+
+def judge(value, target, at_most=False):
+    """'met', 'MISSED', or 'n/a' when nothing was measured."""
+    if value is None:
+        return "n/a"
+    return "met" if (value <= target if at_most else value >= target) else "MISSED"
+
+
+def goals(times, sizes, memory, inputs):
+    """The speed and memory goals, one row per goal and input:
+    (goal, what, input, measured, target, result)."""
+    large = [name for name, texts, _ in inputs if len(texts) == 1]
+    everywhere = [name for name, _, _ in inputs]
+    rows = []
+
+    def speedup(name, ours, theirs):
+        a, b = times.get((name, ours)), times.get((name, theirs))
+        return None if a is None or b is None else b / a
+
+    def add(goal, what, name, value, shown, target, target_text, at_most=False):
+        rows.append((goal, what, name, shown if value is not None else "not measured", target_text,
+                     judge(value, target, at_most)))
+
+    for op in ("validate_workout", "count_sets"):
+        for name in everywhere:
+            x = speedup(name, op, "orjson.loads")
+            add("1", f"{op} vs orjson.loads", name, x, f"{x or 0:.2f}x", 3.0, ">= 3x faster")
+    for name in everywhere:
+        if name.startswith("ride") and "compact" in name:
+            t = times.get((name, "validate_workout"))
+            rate = None if t is None else sizes[name] / 1e6 / t
+            add("1", "validate_workout throughput", name, rate, f"{rate or 0:.0f} MB/s", 600.0, ">= 600 MB/s")
+    for name in everywhere:
+        x = speedup(name, "parse_workout", "orjson.loads")
+        if name in large:
+            add("2", "parse_workout vs orjson.loads", name, x, f"{x or 0:.2f}x", 1.0, ">= 1x (no slower)")
+        else:
+            share = None if x is None else 1 / x
+            add("2", "parse_workout time / orjson.loads time", name, share, f"{share or 0:.2f}x", 1.2,
+                "<= 1.2x", at_most=True)
+    for name in everywhere:
+        x = speedup(name, "parse_workout", "msgspec typed decode + to_builtins")
+        add("2", "parse_workout vs msgspec typed + to_builtins", name, x, f"{x or 0:.2f}x", 1.5, ">= 1.5x faster")
+    for name in everywhere:
+        x = speedup(name, "to_json", "orjson.loads + dumps(OPT_INDENT_2)")
+        add("3", "to_json vs orjson.loads + dumps", name, x, f"{x or 0:.2f}x", 2.0, ">= 2x faster")
+    for name in large:
+        if name.startswith("ride"):
+            peak = memory.get((name, "validate_workout"))
+            share = None if peak is None else peak / sizes[name]
+            add("4", "validate_workout peak / input bytes", name, share,
+                f"{share or 0:.2f}x ({(peak or 0) / 1e6:.2f} MB)", 1.5, "<= 1.5x", at_most=True)
+    for name in large:
+        ours, theirs = memory.get((name, "parse_workout")), memory.get((name, "orjson.loads"))
+        share = None if ours is None or theirs is None else ours / theirs
+        add("4", "parse_workout peak / orjson.loads peak", name, share,
+            f"{share or 0:.2f}x ({(ours or 0) / 1e6:.2f} vs {(theirs or 0) / 1e6:.2f} MB)", 1.0,
+            "<= 1x", at_most=True)
+    return rows
+
+
+def machine():
+    model = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    return f"{model}, {os.cpu_count()} logical CPUs ({usable} usable), {platform.system()} {platform.release()}"
+
+
+def load_average():
+    return " ".join(f"{x:.2f}" for x in os.getloadavg()) if hasattr(os, "getloadavg") else "?"
+
+
 # ---------------------------------------------------------------------------------------
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeat", type=int, default=5, help="timed samples per measurement (best is kept)")
-    parser.add_argument("--max-seconds", type=float, default=1.5,
-                        help="stop sampling a measurement after this long (two samples at least)")
-    parser.add_argument("--weeks", type=int, default=52, help="weeks in the training plan")
-    parser.add_argument("--samples", type=int, default=1_000_000,
-                        help="scalar samples in the recording (timestamps + HeartRate + Power)")
-    parser.add_argument("--gc", action="store_true", help="leave the garbage collector on while timing")
+    parser.add_argument("--repeat", type=int, default=25, help="timed samples per function and input (best is kept)")
+    parser.add_argument("--max-seconds", type=float, default=2.0,
+                        help="stop sampling a function once it has spent this long (two samples at least)")
+    parser.add_argument("--weeks", type=int, default=11, help="weeks in the training plan")
+    parser.add_argument("--samples", type=int, default=14_400, help="samples per channel in the ride")
+    parser.add_argument("--sessions", type=int, default=300, help="distinct small sessions")
+    parser.add_argument("--no-gc", action="store_true", help="turn the garbage collector off while timing")
+    parser.add_argument("--no-memory", action="store_true", help="skip the peak memory measurements")
     args = parser.parse_args()
 
     run_start = time.perf_counter()
-    libs = {"json": json}
-    print(f"Python {platform.python_version()} ({platform.python_implementation()}),"
-          f" {platform.machine()}, {platform.system()}")
+    libs = {name: load_optional(name) for name in ("orjson", "msgspec", "pydantic")}
+    libs["msgspec_model"] = load_optional("msgspec_model") if libs["msgspec"] else None
+    libs["pydantic_model"] = load_optional("pydantic_model") if libs["pydantic"] else None
+    print(f"Machine: {machine()}; load average {load_average()}")
+    print(f"Python {platform.python_version()} ({platform.python_implementation()},"
+          f" {platform.python_compiler()}); tavrik_workout_sdk from {sdk.__file__}")
     versions = []
-    for name in ("orjson", "ujson", "simplejson", "msgspec"):
-        libs[name] = load_optional(name)
-        if libs[name] is None:
-            versions.append(f"{name} skipped: not installed")
+    for name in ("orjson", "msgspec", "pydantic"):
+        lib = libs[name]
+        versions.append(f"{name} skipped: not installed" if lib is None else
+                        f"{name} {getattr(lib, '__version__', getattr(lib, 'VERSION', '?'))}")
+    if libs["pydantic"]:
+        versions[-1] += f" (pydantic-core {importlib.import_module('pydantic_core').__version__})"
+    print("Compared with: " + ", ".join(versions) + ", json (stdlib)")
+    print(f"Timing: best of up to {args.repeat} samples per function, each at least {MIN_SAMPLE * 1e3:.0f} ms,"
+          f" functions sampled in turns; at most ~{args.max_seconds:g} s per function and input;"
+          f" garbage collector {'off' if args.no_gc else 'on'} while timing")
+
+    print(f"Generating documents (seed {SEED})...")
+    ride = make_recording(args.samples)
+    plan = make_plan(args.weeks)
+    sessions = make_sessions(args.sessions)
+    # (name, texts, the objects json must read from them)
+    inputs = [("plan", [json.dumps(plan, ensure_ascii=False)], [plan]),
+              ("ride compact", [json.dumps(ride, ensure_ascii=False)], [ride]),
+              ("ride indented", [json.dumps(ride, indent=2, ensure_ascii=False)], [ride]),
+              (f"sessions x{len(sessions)}", [json.dumps(s, ensure_ascii=False) for s in sessions], sessions)]
+    sizes = {name: sum(len(t.encode("utf-8")) for t in texts) / len(texts) for name, texts, _ in inputs}
+
+    problems, raised = [], set()
+    for name, texts, objects in inputs:
+        if len(texts) == 1:
+            print(f"  {name}: {sizes[name] / 1e6:.2f} MB, {py_count_sets(objects[0])} sets")
         else:
-            versions.append(f"{name} {getattr(libs[name], '__version__', '?')}")
-    print("Compared with: json (stdlib), " + ", ".join(versions))
-    print(f"Best of up to {args.repeat} samples, at most ~{args.max_seconds:g} s per measurement,"
-          f" garbage collector {'on' if args.gc else 'off'} while timing")
-
-    print("Generating documents (seed %d)..." % SEED)
-    documents = []
-    for name, make in (("plan", lambda: make_plan(args.weeks)),
-                       ("recording", lambda: make_recording(args.samples)),
-                       ("session", make_session)):
-        obj = make()
-        text = json.dumps(obj, ensure_ascii=False)
-        documents.append((name, text, obj))
-
-    problems = []
-    for name, text, obj in documents:
-        size = len(text.encode("utf-8"))
-        print(f"  {name}: {size / 1e6:.2f} MB, {py_count_sets(obj)} sets")
-        found = check(name, text, obj)
-        problems += found
+            lengths = [len(t.encode("utf-8")) for t in texts]
+            print(f"  {name}: {min(lengths)} to {max(lengths)} bytes, mean {sizes[name]:.0f},"
+                  f" {sum(map(py_count_sets, objects))} sets in all")
+        found = []
+        for index, (text, obj) in enumerate(zip(texts, objects)):
+            label = name if len(texts) == 1 else f"{name} #{index}"
+            found += check(label, text, obj) + check_typed_peers(label, text, obj, libs)
         # a document the module calls invalid would make every timing meaningless
-        if any(f"{name}: validate_workout" in p or "generated document is invalid" in p for p in found):
-            for p in found:
+        if any(": validate_workout" in p or "generated document is invalid" in p for p in found):
+            for p in found[:10]:
                 print("  PROBLEM:", p)
             sys.exit(f"{name}: not a valid workout for the module; nothing timed")
-    for p in problems:
+        raised |= {(name, op) for op in OPS for p in found if f": {op} raised" in p}
+        problems += found
+    for p in problems[:20]:
         print("  PROBLEM:", p)
-    ops = ("parse_workout", "count_sets", "validate_workout", "to_json")
+    if len(problems) > 20:
+        print(f"  ... and {len(problems) - 20} more")
     if not problems:
-        print(f"  checks passed ({', '.join(ops)}): each result equals json's reading of the same text")
+        print(f"  checks passed: {', '.join(OPS)} equal json's reading of every text,"
+              " and the typed peers give back the same objects")
+    if libs["msgspec_model"]:
+        print("  NOTE: the msgspec model skips the free members of Custom payloads (a Struct cannot keep"
+              " unknown members)")
+    del plan, ride, sessions
+    inputs = [(name, texts, None) for name, texts, _ in inputs]
 
-    table = competitors(libs)
-    headers = ("document", "operation", "compared with", "ours ms", "theirs ms", "ratio", "MB",
-               "ours MB/s", "theirs MB/s")
-    rows = []
-    slower = []
-    for name, text, obj in documents:
-        del obj
+    memory = {}
+    if not args.no_memory:
+        print("Measuring peak memory (one call per fresh process)...", flush=True)
+        memory = measure_memory(inputs, libs)
+
+    found = peers(libs)
+    rng = random.Random(SEED)
+    times = {}
+    for name, texts, _ in inputs:
         print(f"Timing {name}...", flush=True)
-        mb = len(text.encode("utf-8")) / 1e6
-        for op in ops:
-            if any(p.startswith(f"{name}: {op} raised") for p in problems):
-                rows.append((name, op, "(skipped: raised, see PROBLEM)", "", "", "", f"{mb:.2f}", "", ""))
-                continue
-            ours, _ = best_time(getattr(sdk, op), text, args.repeat, args.max_seconds, args.gc)
-            for label, fn in table[op]:
-                theirs, _ = best_time(fn, text, args.repeat, args.max_seconds, args.gc)
-                ratio = theirs / ours
-                rows.append((name, op, label, f"{ours * 1e3:.3f}", f"{theirs * 1e3:.3f}", f"{ratio:.2f}x",
-                             f"{mb:.2f}", f"{mb / ours:.1f}", f"{mb / theirs:.1f}"))
-                if label.startswith("json.") and ratio < 1:
-                    slower.append(f"{op} on {name}: {ours * 1e3:.3f} ms vs {label} {theirs * 1e3:.3f} ms"
-                                  f" ({1 / ratio:.2f}x slower)")
+        timed = [Timed(op, getattr(sdk, op), texts) for op in OPS if (name, op) not in raised]
+        timed += [Timed(label, fn, texts) for label, fn in found.items()]
+        time_in_turns(timed, args.repeat, args.max_seconds, not args.no_gc, rng)
+        times.update(((name, t.label), t.best) for t in timed)
 
-    widths = [max(len(h), *(len(r[i]) for r in rows)) if rows else len(h) for i, h in enumerate(headers)]
     print()
-    print("ratio = theirs / ours: above 1 means tavrik_workout_sdk is faster")
-    line = "  ".join(h.ljust(w) if i < 3 else h.rjust(w) for i, (h, w) in enumerate(zip(headers, widths)))
-    print(line)
-    print("-" * len(line))
-    previous = None
-    for r in rows:
-        if previous is not None and r[0] != previous:
-            print()
-        previous = r[0]
-        print("  ".join(c.ljust(w) if i < 3 else c.rjust(w) for i, (c, w) in enumerate(zip(r, widths))))
+    print("speedup = their time / our time: above 1 means tavrik_workout_sdk is faster."
+          "  Times are per call (per session for the sessions).")
+    rows = []
+    for name, _, _ in inputs:
+        mb = sizes[name] / 1e6
+        for op in OPS:
+            ours = times.get((name, op))
+            for label in COMPARED[op]:
+                theirs = times.get((name, label))
+                if theirs is None:
+                    continue
+                if ours is None:
+                    rows.append((name, op, label, "raised", fmt_time(theirs), "", "", f"{mb / theirs:.1f}"))
+                    continue
+                rows.append((name, op, label, fmt_time(ours), fmt_time(theirs), f"{theirs / ours:.2f}x",
+                             f"{mb / ours:.1f}", f"{mb / theirs:.1f}"))
+    print_table(("input", "operation", "compared with", "ours", "theirs", "speedup", "ours MB/s",
+                 "theirs MB/s"), rows)
+
+    if memory:
+        print()
+        print("Peak memory: rise of VmHWM over one call in a fresh process")
+        print_table(("input", "function", "MB", "x input bytes"),
+                    [(name, function, f"{peak / 1e6:.2f}", f"{peak / sizes[name]:.2f}x")
+                     for (name, function), peak in memory.items()], left=2)
+
     print()
-    if slower:
-        print("Slower than the standard library's json:")
-        for s in slower:
-            print("  " + s)
+    print("Goals")
+    goal_rows = goals(times, sizes, memory, inputs)
+    print_table(("goal", "measure", "input", "measured", "target", "result"), goal_rows, left=3)
+    missed = sum(r[-1] == "MISSED" for r in goal_rows)
+    print(f"{sum(r[-1] == 'met' for r in goal_rows)} met, {missed} MISSED,"
+          f" {sum(r[-1] == 'n/a' for r in goal_rows)} not measured")
     if problems:
         print(f"{len(problems)} PROBLEM(S) found, listed above")
-    print(f"Total run time {time.perf_counter() - run_start:.1f} s")
+    print(f"Load average now {load_average()}; total run time {time.perf_counter() - run_start:.1f} s")
 
 
 if __name__ == "__main__":

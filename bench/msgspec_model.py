@@ -44,8 +44,8 @@ class NodeKindCustom(Variant, tag="Custom"):
     value: str
 
 
-NodeKind = Union[tuple(unit_variants("NodeKind", "Set", "Exercise", "Block", "Session", "Day", "Week",
-                                     "Phase", "Program")) + (NodeKindCustom,)]
+NODE_KINDS = unit_variants("NodeKind", "Set", "Exercise", "Block", "Session", "Day", "Week", "Phase", "Program")
+NodeKind = Union[tuple(NODE_KINDS) + (NodeKindCustom,)]
 
 
 class Amount(Record):
@@ -125,7 +125,8 @@ class ModeCustom(Variant, tag="Custom"):
     value: str
 
 
-ExecutionMode = Union[tuple(unit_variants("Mode", "Sequential", "Parallel")) + (Circuit, ModeCustom)]
+MODES = unit_variants("Mode", "Sequential", "Parallel")
+ExecutionMode = Union[tuple(MODES) + (Circuit, ModeCustom)]
 
 
 class PercentOfMax(Variant, tag="PercentOfMax"):
@@ -144,7 +145,8 @@ class IntensityCustom(Variant, tag="Custom"):
     value: NamedValue
 
 
-Intensity = Union[PercentOfMax, RPE, RIR, unit_variant("Bodyweight", "Bodyweight"), IntensityCustom]
+Bodyweight = unit_variant("Bodyweight", "Bodyweight")
+Intensity = Union[PercentOfMax, RPE, RIR, Bodyweight, IntensityCustom]
 
 
 class Leaf(Variant, tag="Leaf"):

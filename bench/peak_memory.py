@@ -1,0 +1,61 @@
+"""Extra peak memory of one call, measured in a process of its own.
+
+    python bench/peak_memory.py FUNCTION PATH
+
+Reads the UTF-8 text at PATH, then calls FUNCTION (a name from FUNCTIONS) on it once and
+prints the rise of the process's peak resident set size (VmHWM) over the call in bytes,
+and whether the peak could be reset first.  A fresh process per call keeps one
+measurement's freed memory from hiding the next one's peak.
+"""
+
+import gc
+import importlib
+import sys
+
+
+def peak_rss():
+    """VmHWM in bytes (Linux)."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                number, unit = line.split()[1:3]
+                assert unit == "kB", line
+                return int(number) * 1024
+    raise OSError("no VmHWM in /proc/self/status")
+
+
+def reset_peak():
+    """Lowers VmHWM to the current RSS, so that reading the input (the file's bytes and
+    their decoding) does not set a peak that hides part of the call's."""
+    try:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        return True
+    except OSError:
+        return False
+
+
+# name -> (module, attribute), imported only in the child that measures it
+FUNCTIONS = {name: ("tavrik_workout_sdk", name)
+             for name in ("validate_workout", "parse_workout", "count_sets", "to_json")}
+FUNCTIONS.update({"orjson.loads": ("orjson", "loads"), "json.loads": ("json", "loads"),
+                  "msgspec typed decode + to_builtins": ("msgspec_model", "decode_to_builtins")})
+
+
+def main():
+    name, path = sys.argv[1:3]
+    module, attribute = FUNCTIONS[name]
+    fn = getattr(importlib.import_module(module), attribute)
+    with open(path, encoding="utf-8") as source:
+        text = source.read()
+    gc.collect()
+    was_reset = reset_peak()
+    before = peak_rss()
+    result = fn(text)
+    after = peak_rss()
+    del result
+    print(after - before, int(was_reset))
+
+
+if __name__ == "__main__":
+    main()
