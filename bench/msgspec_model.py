@@ -32,8 +32,8 @@ class Variant(Record, tag_field="type"):
 
 
 def unit_variant(name, cls_name):
-    """A variant that carries nothing: only its tag."""
-    return msgspec.defstruct(cls_name, [], bases=(Variant,), tag=name)
+    """A variant that carries nothing: its content, when given, must be null."""
+    return msgspec.defstruct(cls_name, [("value", None, None)], bases=(Variant,), tag=name)
 
 
 def unit_variants(prefix, *names):

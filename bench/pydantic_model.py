@@ -23,7 +23,9 @@ class Record(BaseModel):
 
 
 def variant(name, cls_name, **fields):
-    """A member of a union discriminated by "type"; without fields it carries nothing."""
+    """A member of a union discriminated by "type"; without fields it carries nothing, and
+    its content, when given, must be null."""
+    fields = fields or {"value": (None, None)}
     return create_model(cls_name, __base__=Record, type=(Literal[name], ...), **fields)
 
 
