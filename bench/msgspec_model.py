@@ -31,21 +31,20 @@ class Variant(Record, tag_field="type"):
     pass
 
 
-def unit_variant(name, cls_name):
-    """A variant that carries nothing: its content, when given, must be null."""
-    return msgspec.defstruct(cls_name, [("value", None, None)], bases=(Variant,), tag=name)
+def variant(name, cls_name, **fields):
+    """A member of a union tagged by "type"; without fields it carries nothing, and its
+    content, when given, must be null."""
+    fields = list(fields.items()) or [("value", None, None)]
+    return msgspec.defstruct(cls_name, fields, bases=(Variant,), tag=name)
 
 
-def unit_variants(prefix, *names):
-    return [unit_variant(name, f"{prefix}{name}") for name in names]
+def tagged(*variants):
+    return Union[variants]
 
 
-class NodeKindCustom(Variant, tag="Custom"):
-    value: str
-
-
-NODE_KINDS = unit_variants("NodeKind", "Set", "Exercise", "Block", "Session", "Day", "Week", "Phase", "Program")
-NodeKind = Union[tuple(NODE_KINDS) + (NodeKindCustom,)]
+NodeKind = tagged(*(variant(name, f"NodeKind{name}") for name in
+                    ("Set", "Exercise", "Block", "Session", "Day", "Week", "Phase", "Program")),
+                  variant("Custom", "NodeKindCustom", value=str))
 
 
 class Amount(Record):
@@ -78,75 +77,26 @@ class NamedValue(Record):
     value: Any
 
 
-class Reps(Variant, tag="Reps"):
-    value: U32
-
-
-class Weight(Variant, tag="Weight"):
-    value: WeightValue
-
-
-class Distance(Variant, tag="Distance"):
-    value: DistanceValue
-
-
-class Duration(Variant, tag="Duration"):
-    value: DurationValue
-
-
-class Pace(Variant, tag="Pace"):
-    value: PaceValue
-
-
-class HeartRate(Variant, tag="HeartRate"):
-    value: HeartRateValue
-
-
-class Calories(Variant, tag="Calories"):
-    value: U32
-
-
-class MeasureCustom(Variant, tag="Custom"):
-    value: NamedValue
-
-
-Measure = Union[Reps, Weight, Distance, Duration, Pace, HeartRate, Calories, MeasureCustom]
-
-
 class Rounds(Record):
     rounds: U32
 
 
-class Circuit(Variant, tag="Circuit"):
-    value: Rounds
-
-
-class ModeCustom(Variant, tag="Custom"):
-    value: str
-
-
-MODES = unit_variants("Mode", "Sequential", "Parallel")
-ExecutionMode = Union[tuple(MODES) + (Circuit, ModeCustom)]
-
-
-class PercentOfMax(Variant, tag="PercentOfMax"):
-    value: float
-
-
-class RPE(Variant, tag="RPE"):
-    value: float
-
-
-class RIR(Variant, tag="RIR"):
-    value: U32
-
-
-class IntensityCustom(Variant, tag="Custom"):
-    value: NamedValue
-
-
-Bodyweight = unit_variant("Bodyweight", "Bodyweight")
-Intensity = Union[PercentOfMax, RPE, RIR, Bodyweight, IntensityCustom]
+Measure = tagged(variant("Reps", "Reps", value=U32),
+                 variant("Weight", "Weight", value=WeightValue),
+                 variant("Distance", "Distance", value=DistanceValue),
+                 variant("Duration", "Duration", value=DurationValue),
+                 variant("Pace", "Pace", value=PaceValue),
+                 variant("HeartRate", "HeartRate", value=HeartRateValue),
+                 variant("Calories", "Calories", value=U32),
+                 variant("Custom", "MeasureCustom", value=NamedValue))
+ExecutionMode = tagged(variant("Sequential", "Sequential"), variant("Parallel", "Parallel"),
+                       variant("Circuit", "Circuit", value=Rounds),
+                       variant("Custom", "ModeCustom", value=str))
+Intensity = tagged(variant("PercentOfMax", "PercentOfMax", value=float),
+                   variant("RPE", "RPE", value=float),
+                   variant("RIR", "RIR", value=U32),
+                   variant("Bodyweight", "Bodyweight"),
+                   variant("Custom", "IntensityCustom", value=NamedValue))
 
 
 class Leaf(Variant, tag="Leaf"):
@@ -199,17 +149,13 @@ class Position(Record):
     altitude: Optional[float] = None
 
 
-class Scalar(Variant, tag="Scalar"):
-    values: list[float]
-
-
-class Positions(Variant, tag="Position"):
-    values: list[Optional[Position]]
+StreamData = tagged(variant("Scalar", "Scalar", values=list[float]),
+                    variant("Position", "Positions", values=list[Optional[Position]]))
 
 
 class Stream(Record):
     metric: StreamMetric
-    data: Union[Scalar, Positions]
+    data: StreamData
 
 
 class Streams(Record):
