@@ -82,15 +82,21 @@ Error at_offset(std::string message, const char* data, std::size_t i) {
 
 }  // namespace
 
-Error Reader::error_current(std::string message) const { return at_offset(std::move(message), data_, pos_); }
+Error Reader::at(std::string message, std::size_t offset) const {
+    // A speculative failure is thrown away; any position marks it as placed.
+    if (speculative_) return Error{std::move(message), 1, 0};
+    return at_offset(std::move(message), data_, offset);
+}
+
+Error Reader::error_current(std::string message) const { return at(std::move(message), pos_); }
 
 Error Reader::error_next(std::string message) const {
-    return at_offset(std::move(message), data_, pos_ + 1 < size_ ? pos_ + 1 : size_);
+    return at(std::move(message), pos_ + 1 < size_ ? pos_ + 1 : size_);
 }
 
 Error Reader::fix(Error e) const {
     if (e.has_position()) return e;
-    return at_offset(std::move(e.message), data_, pos_);
+    return at(std::move(e.message), pos_);
 }
 
 // ---- literals ----
@@ -183,6 +189,28 @@ Result<Number> Reader::parse_number() {
             ++pos_;
         }
         exp = exp_negative ? -static_cast<long long>(e) : e;
+    }
+
+    // Up to 19 digits fit a 64-bit mantissa exactly.  Such an integer is the mantissa
+    // itself; a mantissa up to 2^53 scaled by a power of ten up to 10^22 (both exact
+    // doubles) is one correctly rounded operation.  Anything else takes the general way.
+    if (!exp_overflow && int_digits.size() + frac_digits.size() <= 19) {
+        std::uint64_t m = 0;
+        for (char ch : int_digits) m = m * 10 + static_cast<std::uint64_t>(ch - '0');
+        for (char ch : frac_digits) m = m * 10 + static_cast<std::uint64_t>(ch - '0');
+        if (!is_float) {
+            if (!negative) return Number::from_unsigned(m);
+            if (m != 0 && m <= (std::uint64_t{1} << 63)) return Number::from_signed(static_cast<std::int64_t>(0 - m));
+        }
+        const long long e10 = exp - static_cast<long long>(frac_digits.size());
+        if (m <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+            static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+            double d = static_cast<double>(m);
+            d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
+            return Number::from_double(negative ? -d : d);
+        }
     }
 
     const bool all_zero = int_digits.find_first_not_of('0') == std::string_view::npos &&
@@ -451,13 +479,21 @@ Status Reader::skip_value() {
             case '"': ++pos_; if (auto s = skip_string(); !s) return fail(s.error()); break;
             case '[':
             case '{':
+                if (speculative_ && scratch_.size() - base + 1 >= budget_) {
+                    return fail(error_next("recursion limit exceeded"));
+                }
                 ++pos_;
                 scratch_ += static_cast<char>(c);
                 opened = true;
                 break;
             default:
                 if (c == '-' || is_digit(c)) {
-                    if (auto s = skip_number(); !s) return fail(s.error());
+                    // A buffered number must also be in range.
+                    if (speculative_) {
+                        if (auto n = parse_number(); !n) return fail(std::move(n.error()));
+                    } else if (auto s = skip_number(); !s) {
+                        return fail(s.error());
+                    }
                     break;
                 }
                 return fail(error_next("expected value"));

@@ -80,13 +80,39 @@ public:
     // error's position lands where the caller expects it.
     void end_after_error(char close);
 
-    // A whole value of any shape, validated but not built, without the nesting budget.
+    // A whole value of any shape, validated but not built, without the nesting budget
+    // (while speculating: within it, and with numbers in range, as a buffered value).
     Status skip_value();
+
+    // ---- speculative reads ----
+    // A fast path may try a read that the general path redoes from the same spot when it
+    // fails.  Meanwhile errors get no computed position (only the failure counts, and
+    // positions cost a scan from the start), and skipped values obey the rules of
+    // buffered ones, so a speculative read accepts nothing the general path rejects.
+    struct Checkpoint {
+        std::size_t pos;
+        std::uint8_t budget;
+        bool speculative;
+    };
+    Checkpoint speculate() {
+        Checkpoint c{pos_, budget_, speculative_};
+        speculative_ = true;
+        return c;
+    }
+    // Ends a speculation; a failed one rewinds to where it started.
+    void settle(const Checkpoint& c, bool succeeded) {
+        if (!succeeded) {
+            pos_ = c.pos;
+            budget_ = c.budget;
+        }
+        speculative_ = c.speculative;
+    }
 
     // Document end: only whitespace may follow.
     Status end_document();
 
 private:
+    Error at(std::string message, std::size_t offset) const;
     Status parse_escape();
     Status skip_string();
     Status skip_number();
@@ -95,6 +121,7 @@ private:
     std::size_t size_;
     std::size_t pos_ = 0;
     std::uint8_t budget_ = 128;
+    bool speculative_ = false;
     std::string scratch_;  // escaped strings, and the bracket stack while skipping
 };
 

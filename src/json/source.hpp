@@ -39,9 +39,12 @@ class BufMap;
 
 class TextSource {
 public:
-    explicit TextSource(Reader& reader) : r_(reader) {}
+    // Without direct reads, every fast path is left out and only the general path is
+    // taken (to check that both agree).
+    explicit TextSource(Reader& reader, bool direct_reads = true) : r_(reader), direct_(direct_reads) {}
 
     Reader& reader() { return r_; }
+    bool direct_reads() const { return direct_; }
     Error fix(Error e) const { return r_.fix(std::move(e)); }
 
     // The wrong kind for the field at the cursor: a scalar is read whole so the message
@@ -144,6 +147,7 @@ private:
 
     Reader& r_;
     Tape tape_;
+    bool direct_;
 };
 
 class TextSeq {

@@ -6,9 +6,9 @@
 
 namespace tavrik::model {
 
-std::expected<Workout, json::Error> read_document(std::string_view text) {
+std::expected<Workout, json::Error> read_document(std::string_view text, bool direct_reads) {
     json::Reader reader(text);
-    json::TextSource source(reader);
+    json::TextSource source(reader, direct_reads);
     Workout workout;
     if (auto s = read_into(source, workout); !s) return std::unexpected(reader.fix(std::move(s.error())));
     if (auto s = reader.end_document(); !s) return std::unexpected(std::move(s.error()));

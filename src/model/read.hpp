@@ -388,6 +388,65 @@ Status read_flatten(S& src, T& out) {
         json::NoSeq{});
 }
 
+// The members of an internally tagged object after its tag: a second tag is an error.
+template <class Map>
+class UntaggedMembers {
+public:
+    explicit UntaggedMembers(Map& map) : map_(map) {}
+    auto next_key() -> decltype(std::declval<Map&>().next_key()) {
+        auto key = map_.next_key();
+        if (key && *key && **key == "type") return std::unexpected(json::duplicate_field("type"));
+        return key;
+    }
+    auto value() { return map_.value(); }
+    auto skip_value() { return map_.skip_value(); }
+
+private:
+    Map& map_;
+};
+
+// The common case of an internally tagged value, an object whose first member is the
+// tag, read straight from the text without buffering.  It only ever succeeds where the
+// buffered reading would give the same value; on any failure the text is rewound and the
+// caller reads it the general way, which also gives the failure its exact message and
+// position.
+template <class E>
+bool read_internal_tag_first(json::TextSource& src, E& out) {
+    using D = Describe<E>;
+    json::Reader& r = src.reader();
+    if (r.peek_ws() != '{') return false;
+    const auto checkpoint = r.speculate();
+    Status st = src.read_struct(
+        D::expecting,
+        [&](json::TextMap& map) -> Status {
+            auto key = map.next_key();
+            if (!key) return fail(std::move(key.error()));
+            if (!*key || **key != "type") return fail(json::missing_field("type"));
+            auto value = map.value();
+            if (!value) return fail(std::move(value.error()));
+            auto tag = (*value)->read_identifier(D::variants.data(), D::variants.size());
+            if (!tag) return fail(std::move(tag.error()));
+            UntaggedMembers rest(map);
+            return dispatch<E>(*tag, [&]<std::size_t I>() -> Status {
+                using A = AlternativeAt<E, I>;
+                using DA = Describe<A>;
+                A a{};
+                Status s;
+                if constexpr (DA::style == Style::Flatten) {
+                    s = JsonValueVisitor{}.read_members(rest, a.*(DA::member));
+                } else {
+                    s = read_record_members<DA>(rest, a);
+                }
+                if (!s) return s;
+                out.v.template emplace<I>(std::move(a));
+                return {};
+            });
+        },
+        json::NoSeq{});
+    r.settle(checkpoint, st.has_value());
+    return st.has_value();
+}
+
 // Internally tagged: the tag may stand anywhere among the members, so the other
 // members are buffered (phase one) and interpreted once the tag is known (phase two).
 // Phase-two errors have no position of their own: they take the one reached when they
@@ -395,6 +454,7 @@ Status read_flatten(S& src, T& out) {
 template <class E>
 Status read_internal(json::TextSource& src, E& out) {
     using D = Describe<E>;
+    if (src.direct_reads() && read_internal_tag_first(src, out)) return {};
     struct Tagged {
         std::size_t tag;
         std::uint32_t rest;  // the other members or elements, on the tape
