@@ -130,7 +130,7 @@ long long leading_exponent(std::string_view int_digits, std::string_view frac_di
 
 }  // namespace
 
-Result<Number> Reader::parse_number() {
+Result<Number> Reader::parse_number_general() {
     const std::size_t start = pos_;
     bool negative = false;
     if (data_[pos_] == '-') {
@@ -189,28 +189,6 @@ Result<Number> Reader::parse_number() {
             ++pos_;
         }
         exp = exp_negative ? -static_cast<long long>(e) : e;
-    }
-
-    // Up to 19 digits fit a 64-bit mantissa exactly.  Such an integer is the mantissa
-    // itself; a mantissa up to 2^53 scaled by a power of ten up to 10^22 (both exact
-    // doubles) is one correctly rounded operation.  Anything else takes the general way.
-    if (!exp_overflow && int_digits.size() + frac_digits.size() <= 19) {
-        std::uint64_t m = 0;
-        for (char ch : int_digits) m = m * 10 + static_cast<std::uint64_t>(ch - '0');
-        for (char ch : frac_digits) m = m * 10 + static_cast<std::uint64_t>(ch - '0');
-        if (!is_float) {
-            if (!negative) return Number::from_unsigned(m);
-            if (m != 0 && m <= (std::uint64_t{1} << 63)) return Number::from_signed(static_cast<std::int64_t>(0 - m));
-        }
-        const long long e10 = exp - static_cast<long long>(frac_digits.size());
-        if (m <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-            static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-            double d = static_cast<double>(m);
-            d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
-            return Number::from_double(negative ? -d : d);
-        }
     }
 
     const bool all_zero = int_digits.find_first_not_of('0') == std::string_view::npos &&
@@ -372,7 +350,7 @@ Status Reader::skip_string() {
 
 // ---- containers ----
 
-Result<bool> Reader::seq_has_next(bool& first) {
+Result<bool> Reader::seq_has_next_general(bool& first) {
     int c = peek_ws();
     if (c == kEof) return std::unexpected(error_next("EOF while parsing a list"));
     if (c == ']') return false;

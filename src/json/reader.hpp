@@ -23,6 +23,68 @@ using Status = std::expected<void, Error>;
 
 inline constexpr int kEof = -1;
 
+// The common number, `-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]{1,4})?` with at most 19
+// digits, read in one pass: an integer is its digits; a float is a mantissa of at most
+// 2^53 scaled by a power of ten up to 10^22, both exact doubles, so one correctly rounded
+// operation.  Returns the end of the token, or null for anything else (malformed, long,
+// or needing the general conversion), which the general reader then takes from the start.
+inline const char* scan_plain_number(const char* p, const char* end, Number& out) {
+    auto digit = [&](const char* q) { return q < end && static_cast<unsigned>(*q - '0') < 10; };
+    const bool negative = *p == '-';
+    p += negative;
+    if (p == end) return nullptr;
+    const char* first = p;
+    std::uint64_t m = 0;
+    if (*p == '0') {
+        ++p;
+        if (digit(p)) return nullptr;
+    } else if (static_cast<unsigned>(*p - '1') < 9) {
+        while (digit(p)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    } else {
+        return nullptr;
+    }
+    long digits = p - first;
+    long frac = 0;
+    bool is_float = false;
+    if (p < end && *p == '.') {
+        const char* f = ++p;
+        while (digit(p)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+        frac = p - f;
+        if (frac == 0) return nullptr;
+        is_float = true;
+    }
+    long e = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool e_negative = false;
+        if (p < end && (*p == '+' || *p == '-')) e_negative = *p++ == '-';
+        const char* e_first = p;
+        while (digit(p) && p - e_first < 4) e = e * 10 + (*p++ - '0');
+        if (p == e_first || digit(p)) return nullptr;
+        if (e_negative) e = -e;
+        is_float = true;
+    }
+    if (digits + frac > 19) return nullptr;  // m may have wrapped
+    if (!is_float) {
+        if (!negative) {
+            out = Number::from_unsigned(m);
+            return p;
+        }
+        if (m != 0 && m <= (std::uint64_t{1} << 63)) {
+            out = Number::from_signed(static_cast<std::int64_t>(0 - m));
+            return p;
+        }
+    }
+    const long e10 = e - frac;
+    if (m > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    double d = static_cast<double>(m);
+    d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
+    out = Number::from_double(negative ? -d : d);
+    return p;
+}
+
 class Reader {
 public:
     explicit Reader(std::string_view input) : data_(input.data()), size_(input.size()) {}
@@ -62,13 +124,30 @@ public:
     // After the first letter was consumed: the rest of "true", "false" or "null".
     Status parse_ident(std::string_view rest);
     // At '-' or a digit.
-    Result<Number> parse_number();
+    Result<Number> parse_number() {
+        Number n;
+        if (const char* end = scan_plain_number(data_ + pos_, data_ + size_, n)) {
+            pos_ = static_cast<std::size_t>(end - data_);
+            return n;
+        }
+        return parse_number_general();
+    }
     // After the opening quote was consumed.
     Result<std::string_view> parse_string();
 
     // ---- containers ----
     // Array element protocol: true when an element follows (whitespace skipped).
-    Result<bool> seq_has_next(bool& first);
+    Result<bool> seq_has_next(bool& first) {
+        // The common case, a comma and the next value's first byte, decided inline.
+        if (!first && pos_ + 1 < size_ && data_[pos_] == ',') {
+            char c = data_[pos_ + 1];
+            if (c != ' ' && c != '\n' && c != '\t' && c != '\r' && c != ']') {
+                ++pos_;
+                return true;
+            }
+        }
+        return seq_has_next_general(first);
+    }
     // Object member protocol: true when a key follows; the key is then read.
     Result<bool> map_next_key(bool& first, std::string_view& key);
     Status parse_colon();
@@ -112,6 +191,8 @@ public:
     Status end_document();
 
 private:
+    Result<Number> parse_number_general();
+    Result<bool> seq_has_next_general(bool& first);
     Error at(std::string message, std::size_t offset) const;
     Status parse_escape();
     Status skip_string();
