@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -95,12 +96,26 @@ public:
     int peek_ws() {
         while (pos_ < size_) {
             char c = data_[pos_];
+            if (c > ' ') return static_cast<unsigned char>(c);
             if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
             ++pos_;
+            // Indentation: a line feed and a run of spaces, eight at a time.
+            if (c == '\n') {
+                constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+                std::uint64_t w;
+                while (pos_ + 8 <= size_ && (std::memcpy(&w, data_ + pos_, 8), w == spaces)) pos_ += 8;
+            }
         }
         return kEof;
     }
     void bump() { ++pos_; }
+
+    // Raw access for loops that read many tokens at once.
+    const char* cursor() const { return data_ + pos_; }
+    const char* limit() const { return data_ + size_; }
+    void seek(const char* p) { pos_ = static_cast<std::size_t>(p - data_); }
+    // Whether one more bracket may be entered.
+    bool can_enter() const { return budget_ > 1; }
     // Whether a string handed out lies in the input (rather than in the scratch buffer).
     bool in_input(std::string_view s) const { return s.data() >= data_ && s.data() <= data_ + size_; }
 

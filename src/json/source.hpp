@@ -14,6 +14,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "json/error.hpp"
 #include "json/reader.hpp"
@@ -118,6 +119,10 @@ public:
     // The whole value at the cursor, buffered on the tape.
     Result<BufSource> buffer();
 
+    // A list of plain numbers (recorded samples) read in one loop and appended to `out`
+    // at its final size; false, with nothing consumed, for anything else.
+    bool read_number_list(std::vector<double>& out);
+
     // Building a buffered object or array from members read one by one.
     std::uint32_t open_buffered(Slot::Kind kind) { return tape_.push(Slot{.kind = kind}); }
     void buffer_key(std::string_view key) { tape_.push(Slot{.kind = Slot::Kind::String, .text = keep(key)}); }
@@ -148,6 +153,7 @@ private:
     Reader& r_;
     Tape tape_;
     bool direct_;
+    std::vector<double> numbers_;  // reused by read_number_list
 };
 
 class TextSeq {

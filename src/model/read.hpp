@@ -560,6 +560,9 @@ Status read_into(S& src, T& out) {
         }
         return read_into(src, out.emplace());
     } else if constexpr (IsVector<T>::value) {
+        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<T, std::vector<double>>) {
+            if (src.direct_reads() && src.read_number_list(out)) return {};
+        }
         return src.read_seq("a sequence", [&](auto& seq) -> Status {
             for (;;) {
                 auto more = seq.has_next();
