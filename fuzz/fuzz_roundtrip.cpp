@@ -1,7 +1,8 @@
-// Coverage-guided fuzz target over the core: read a document, and for every document that
-// reads, check that writing it is a fixed point of read-then-write and that validation and
-// counting give the same answers for the written text as for the original.  For every
-// document that does not read, check that the error says what and where.
+// Coverage-guided fuzz target over the core: read a document both with the fast paths and
+// with the general reading alone, which must agree; for every document that reads, check
+// that writing it is a fixed point of read-then-write and that validation and counting
+// give the same answers for the written text as for the original.  For every document
+// that does not read, check that the error says what and where.
 //
 // Any violated property aborts with a message on stderr, which libFuzzer reports as a
 // crash together with the input.
@@ -100,6 +101,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!valid_utf8(text)) return -1;
 
     auto read = tavrik::model::read_document(text);
+
+    // The fast paths must agree with the general reading they shortcut: the same written
+    // form on success, the same message and position on failure.
+    auto general = tavrik::model::read_document(text, /*direct_reads=*/false);
+    if (read.has_value() != general.has_value()) {
+        fail("fast and general reading disagree on success",
+             read ? general.error().display() : read.error().display());
+    }
+    if (!read && read.error().display() != general.error().display()) {
+        fail("fast and general reading give different errors", read.error().display() + "\n" + general.error().display());
+    }
+    if (read && tavrik::model::write_document(*read) != tavrik::model::write_document(*general)) {
+        fail("fast and general reading give different documents", text);
+    }
+
     if (!read) {
         const auto& e = read.error();
         if (e.line < 1) fail("read error without a position", e.message);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,10 +42,22 @@ public:
     void begin_array(std::size_t n) { open(PyList_New(static_cast<Py_ssize_t>(n)), true, n); }
     void end_object() { close(); }
     void end_array() { close(); }
+    // Keys of the data (metadata, summaries, custom members) repeat across a document, so
+    // the last str made for each short key is kept for the rest of the call.
     void key(std::string_view k) {
         if (failed()) return;
-        PyRef text = new_text(k);
-        if (text) frames_.back().key = std::move(text);
+        if (k.size() > DataKeys::kLongest) {
+            if (PyRef text = new_text(k)) frames_.back().key = std::move(text);
+            return;
+        }
+        DataKeys::Entry& entry = data_keys_.slot(k);
+        if (!entry.str || entry.text != k) {
+            PyRef text = new_text(k);
+            if (!text) return;
+            entry.text.assign(k);
+            entry.str = std::move(text);
+        }
+        frames_.back().key = PyRef::borrow(entry.str.get());
     }
     // Names of the format come from static tables, so one str per name serves the whole
     // result, as the standard json module shares its keys.
@@ -85,9 +98,31 @@ private:
     bool failed() const { return error_.has_value(); }
 
     PyRef new_text(std::string_view s) {
-        PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+        // ASCII text, by far the most common, is copied into a str of the right kind
+        // without going through the UTF-8 decoder.
+        PyObject* made = is_ascii(s) ? new_ascii(s)
+                                     : PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+        PyRef text = PyRef::steal(made);
         if (!text) error_ = BoundaryError::api_call_failed();
         return text;
+    }
+
+    static bool is_ascii(std::string_view s) {
+        std::uint64_t high = 0;
+        std::size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            high |= w;
+        }
+        for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+        return (high & 0x8080808080808080ULL) == 0;
+    }
+
+    static PyObject* new_ascii(std::string_view s) {
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(s.size()), 127);
+        if (str != nullptr && !s.empty()) std::memcpy(PyUnicode_DATA(str), s.data(), s.size());
+        return str;
     }
 
     // Takes a newly created object; empty after a failure, the creation's included.
@@ -154,8 +189,28 @@ private:
         std::array<PyRef, kSize> strings_;
     };
 
+    // A direct-mapped cache on the key's bytes: a key that collides just makes a new str.
+    class DataKeys {
+    public:
+        static constexpr std::size_t kLongest = 64;
+        struct Entry {
+            std::string text;
+            PyRef str;
+        };
+        Entry& slot(std::string_view k) {
+            std::uint64_t h = 14695981039346656037ULL;  // FNV-1a
+            for (char c : k) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+            return entries_[h % kSize];
+        }
+
+    private:
+        static constexpr std::size_t kSize = 64;
+        std::array<Entry, kSize> entries_;
+    };
+
     std::vector<Frame> frames_;
     FieldNames field_names_;
+    DataKeys data_keys_;
     PyRef result_;
     std::optional<BoundaryError> error_;
 };
@@ -163,9 +218,16 @@ private:
 }  // namespace
 
 Outcome convert_workout(const model::Workout& workout) {
-    PySink sink;
-    model::emit(sink, workout);
-    return sink.finish();
+    // Collections during the build would only ever find the new objects alive, so the
+    // collector is paused while it runs and left as it was found on every path.
+    const int collector_was_enabled = PyGC_Disable();
+    Outcome out = [&] {
+        PySink sink;
+        model::emit(sink, workout);
+        return sink.finish();
+    }();
+    if (collector_was_enabled) PyGC_Enable();
+    return out;
 }
 
 }  // namespace tavrik::python
