@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "json/error.hpp"
@@ -17,10 +18,55 @@ std::string Number::unexpected() const {
     return unexpected_double(d);
 }
 
+namespace {
+
+// The usual double, a decimal with few digits, without the general shortest search: the
+// fewest fractional digits k whose nearest decimal reads back as d.  While 10^-k is more
+// than four units in the last place of d, at most one decimal of k fractional digits lies
+// within reading distance of d, and the product d * 10^k rounds to it, so the first k
+// that reads back gives the shortest digits, the very ones the general search finds.
+bool append_short_decimal(std::string& out, double d) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double a = std::fabs(d);
+    if (!(a >= 1e-5 && a < 1e15)) return false;  // inside the plain layout, with room
+    const double four_ulps = 4 * (std::nextafter(a, 2 * a) - a);
+    for (int k = 0; k <= 22; ++k) {
+        const double scale = kPow10[k];
+        if (four_ulps * scale >= 1) return false;
+        const double p = a * scale;
+        if (p >= 9007199254740992.0) return false;  // 2^53
+        const double m = std::nearbyint(p);
+        if (m / scale != a) continue;
+        char digits[24];
+        auto end = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(m)).ptr;
+        const auto n = static_cast<std::size_t>(end - digits);
+        const auto frac = static_cast<std::size_t>(k);
+        if (d < 0) out += '-';
+        if (frac == 0) {
+            out.append(digits, n);
+            out += ".0";
+        } else if (n > frac) {
+            out.append(digits, n - frac);
+            out += '.';
+            out.append(digits + n - frac, frac);
+        } else {
+            out += "0.";
+            out.append(frac - n, '0');
+            out.append(digits, n);
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void append_double(std::string& out, double d) {
     if (std::isnan(d)) { out += "NaN"; return; }
     if (std::isinf(d)) { out += d < 0 ? "-inf" : "inf"; return; }
     if (d == 0) { out += std::signbit(d) ? "-0.0" : "0.0"; return; }
+    if (append_short_decimal(out, d)) return;
     // Scientific shortest form gives the digits and the exponent; only the layout is ours.
     char buf[32];
     auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
