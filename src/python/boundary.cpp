@@ -116,7 +116,8 @@ void BoundaryError::raise() && noexcept {
 }
 
 std::string message_text(PyObject* object) {
-    PyRef text = PyUnicode_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyObject_Str(object));
+    // A str subclass may say something else through __str__, and str() is what is quoted.
+    PyRef text = PyUnicode_CheckExact(object) ? PyRef::borrow(object) : PyRef::steal(PyObject_Str(object));
     if (!text) {
         PyErr_Clear();
         return str_failed_text;
