@@ -60,22 +60,19 @@ def messages_for(output, case_id):
                      if re.search(rf"(^|/){name}:\d+", block.strip()) and re.search(r" (error|warning): ", block))
 
 
+@pytest.mark.parametrize("checker", [0, 1], ids=["mypy-strict", "basedpyright"])
 @pytest.mark.parametrize("code, mypy_says, pyright_says", SNIPPETS)
-def test_mypy_strict(reports, code, mypy_says, pyright_says, request):
-    found = messages_for(reports[0], request.node.callspec.id)
-    if mypy_says is None:
-        assert found == ""
+def test_checker_reports_the_snippet(reports, checker, code, mypy_says, pyright_says, request):
+    expected = (mypy_says, pyright_says)[checker]
+    found = messages_for(reports[checker], case_id(request))
+    if expected is None:
+        assert found == "", found
     else:
-        assert mypy_says in found, reports[0]
+        assert expected in found, reports[checker]
 
 
-@pytest.mark.parametrize("code, mypy_says, pyright_says", SNIPPETS)
-def test_basedpyright(reports, code, mypy_says, pyright_says, request):
-    found = messages_for(reports[1], request.node.callspec.id)
-    if pyright_says is None:
-        assert found == ""
-    else:
-        assert pyright_says in found, reports[1]
+def case_id(request):
+    return next(p.id for p in SNIPPETS if p.values[0] == request.node.callspec.params["code"])
 
 
 def test_typed_example_passes_mypy_strict(tmp_path):

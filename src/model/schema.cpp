@@ -123,6 +123,14 @@ void alternative_open(Writer& w, std::string_view name, std::string_view descrip
     text_member(w, "type", "object");
 }
 
+// Opens "properties" with the tag member `type` fixed to `name`.
+void open_tagged_properties(Writer& w, std::string_view name) {
+    w.key("properties");
+    w.begin_object();
+    w.key("type");
+    const_schema(w, name);
+}
+
 void closed_required(Writer& w, std::initializer_list<std::string_view> required) {
     w.key("required");
     w.begin_array(required.size());
@@ -140,18 +148,12 @@ void adjacent_alternatives(Writer& w) {
         const std::string_view name = D::variants[index()];
         if constexpr (UnitAlternative<A>) {
             alternative_open(w, name, tag_note(name));
-            w.key("properties");
-            w.begin_object();
-            w.key("type");
-            const_schema(w, name);
+            open_tagged_properties(w, name);
             w.end_object();
             closed_required(w, {"type"});
         } else {
             alternative_open(w, name, tag_note(name, D::content_key));
-            w.key("properties");
-            w.begin_object();
-            w.key("type");
-            const_schema(w, name);
+            open_tagged_properties(w, name);
             w.key(D::content_key);
             if constexpr (NewtypeAlternative<A>) {
                 value_schema<decltype(A::value)>(w);
@@ -175,10 +177,7 @@ void internal_alternatives(Writer& w) {
         const std::string_view name = D::variants[index()];
         if constexpr (Describe<A>::style == Style::Flatten) {
             alternative_open(w, name, free_members_note(name));
-            w.key("properties");
-            w.begin_object();
-            w.key("type");
-            const_schema(w, name);
+            open_tagged_properties(w, name);
             w.end_object();
             w.key("required");
             w.begin_array(1);

@@ -77,14 +77,24 @@ std::string joined(const std::vector<std::string>& types) {
     return text;
 }
 
+// One TypedDict per alternative, from declare(out, alternative tag, its name, its class
+// name), and the union of them under the enumeration's name.
+template <class T, class Declare>
+void tagged_union(Out& out, Declare declare) {
+    std::vector<std::string> classes;
+    each_alternative<T>([&](auto index) {
+        const std::string_view name = Describe<T>::variants[index()];
+        classes.push_back(std::string(Named<T>::name) + std::string(name));
+        declare(std::type_identity<alternative<T, index()>>{}, name, classes.back());
+    });
+    out.alias(Named<T>::name, std::string(Named<T>::text) + " " + variants_note<T>(), joined(classes));
+}
+
 template <class T>
 void adjacent(Out& out) {
     using D = Describe<T>;
-    std::vector<std::string> classes;
-    each_alternative<T>([&](auto index) {
-        using A = alternative<T, index()>;
-        const std::string_view name = D::variants[index()];
-        const std::string class_name = std::string(Named<T>::name) + std::string(name);
+    tagged_union<T>(out, [&](auto alternative_type, std::string_view name, const std::string& class_name) {
+        using A = typename decltype(alternative_type)::type;
         std::string content;
         if constexpr (NewtypeAlternative<A>) {
             content = python_type<decltype(A::value)>();
@@ -97,19 +107,13 @@ void adjacent(Out& out) {
         out.open_class(class_name, tag_note(name, content.empty() ? "" : D::content_key));
         out.member("type", literal(name));
         if (!content.empty()) out.member(D::content_key, content);
-        classes.push_back(class_name);
     });
-    out.alias(Named<T>::name, std::string(Named<T>::text) + " " + variants_note<T>(), joined(classes));
 }
 
 template <class T>
 void internal(Out& out) {
-    using D = Describe<T>;
-    std::vector<std::string> classes;
-    each_alternative<T>([&](auto index) {
-        using A = alternative<T, index()>;
-        const std::string_view name = D::variants[index()];
-        const std::string class_name = std::string(Named<T>::name) + std::string(name);
+    tagged_union<T>(out, [&](auto alternative_type, std::string_view name, const std::string& class_name) {
+        using A = typename decltype(alternative_type)::type;
         if constexpr (Describe<A>::style == Style::Flatten) {
             // extra_items (PEP 728) types the free members beside the tag; mypy does not
             // take the keyword yet and reads the class as an ordinary TypedDict.
@@ -121,9 +125,7 @@ void internal(Out& out) {
             out.member("type", literal(name));
             record_members<A>(out);
         }
-        classes.push_back(class_name);
     });
-    out.alias(Named<T>::name, std::string(Named<T>::text) + " " + variants_note<T>(), joined(classes));
 }
 
 template <class T>
