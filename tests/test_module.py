@@ -101,6 +101,15 @@ def test_import_in_a_second_interpreter_fails(tmp_path):
 # ---- arguments ----
 
 NOT_STR = "argument 'json': '{type}' object cannot be converted to 'PyString'"
+
+
+class SaysCustom(str):
+    """A keyword name whose str() is not its own text."""
+
+    def __str__(self):
+        return "custom"
+
+
 ARGUMENT_ERRORS = [
     # (positional, keywords, message): the first rule broken decides
     ((), {}, "{name}() missing 1 required positional argument: 'json'"),
@@ -116,6 +125,8 @@ ARGUMENT_ERRORS = [
     ((), {"indent": 2}, "{name}() got an unexpected keyword argument 'indent'"),
     ((), {"\ud800": 1}, "{name}() got an unexpected keyword argument '\ufffd\ufffd\ufffd'"),
     (("a",), {"x\udfffy": 1}, "{name}() got an unexpected keyword argument 'x\ufffd\ufffd\ufffdy'"),
+    ((), {SaysCustom("xx"): "a"}, "{name}() got an unexpected keyword argument 'custom'"),
+    ((), {SaysCustom("json"): "a", "xx": 1}, "{name}() got an unexpected keyword argument 'xx'"),
     ((None,), {}, NOT_STR.replace("{type}", "NoneType")),
     ((b"{}",), {}, NOT_STR.replace("{type}", "bytes")),
     ((1,), {}, NOT_STR.replace("{type}", "int")),

@@ -1,4 +1,5 @@
 #include "python/boundary.hpp"
+#include "python/surface.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -10,18 +11,12 @@ namespace {
 thread_local std::int64_t calls_on_this_thread = 0;
 
 constexpr char generic_fault_text[] = "tavrik_workout_sdk: internal fault";
-constexpr char panic_doc[] =
-    "Raised when the native code of tavrik_workout_sdk faults.\n\n"
-    "It derives from BaseException rather than Exception, so that an ordinary\n"
-    "`except Exception` does not catch it: it typically propagates all the way up\n"
-    "and ends the interpreter.";
-
 // Made on the first fault and kept for the life of the process.
 PyObject* panic_class = nullptr;
 
 PyObject* panic_exception() noexcept {
     if (panic_class == nullptr) {
-        panic_class = PyErr_NewExceptionWithDoc("tavrik_runtime.PanicException", panic_doc,
+        panic_class = PyErr_NewExceptionWithDoc(surface::panic_name, surface::panic_doc,
                                                 PyExc_BaseException, nullptr);
         if (panic_class == nullptr) {
             Py_FatalError("uncaught panic at ffi boundary");
@@ -116,7 +111,8 @@ void BoundaryError::raise() && noexcept {
 }
 
 std::string message_text(PyObject* object) {
-    PyRef text = PyUnicode_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyObject_Str(object));
+    // A str subclass may say something else through __str__, and str() is what is quoted.
+    PyRef text = PyUnicode_CheckExact(object) ? PyRef::borrow(object) : PyRef::steal(PyObject_Str(object));
     if (!text) {
         PyErr_Clear();
         return str_failed_text;

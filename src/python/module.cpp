@@ -4,6 +4,7 @@
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
 #include "python/results.hpp"
+#include "python/surface.hpp"
 
 #include "model/document.hpp"
 #include "model/write.hpp"
@@ -39,29 +40,19 @@ Outcome to_json_step(const model::Workout& workout) { return new_str(model::writ
 
 struct Function {
     const char* name;
-    // A text-signature line, "--" and an empty line come first, so that the interpreter
-    // shows the signature (json) and only the sentence as __doc__.
     const char* doc;
     Step step;
 };
 
-// In the order of registration and of __all__.
-constexpr Function functions[] = {
-    {"parse_workout",
-     "parse_workout(json)\n--\n\n"
-     "Parse a workout JSON string, validate, and return as Python dict.",
-     parse_workout_step},
-    {"validate_workout",
-     "validate_workout(json)\n--\n\n"
-     "Validate a workout JSON string. Returns list of error strings.",
-     validate_workout_step},
-    {"count_sets", "count_sets(json)\n--\n\nCount sets in a workout tree.", count_sets_step},
-    {"to_json",
-     "to_json(json)\n--\n\n"
-     "Convert a workout JSON string to pretty-printed JSON by a round trip through the typed "
-     "model.",
-     to_json_step},
-};
+// In the order of registration and of __all__; the texts are those of surface.hpp.
+constexpr Step steps[] = {parse_workout_step, validate_workout_step, count_sets_step, to_json_step};
+static_assert(std::size(steps) == surface::functions.size());
+
+template <std::size_t... I>
+constexpr std::array<Function, sizeof...(I)> function_table(std::index_sequence<I...>) {
+    return {{{surface::functions[I].name.data(), surface::functions[I].doc, steps[I]}...}};
+}
+constexpr auto functions = function_table(std::make_index_sequence<std::size(steps)>{});
 constexpr std::size_t function_count = std::size(functions);
 
 // Every function: its argument, the read, then its own step.  The workout is released
