@@ -10,7 +10,7 @@ namespace tavrik::json {
 
 class Writer {
 public:
-    Writer() { out_.reserve(128); }
+    explicit Writer(std::size_t capacity = 0) { out_.reserve(capacity < 128 ? 128 : capacity); }
 
     void begin_object() { open('{'); }
     void end_object() { close('}'); }

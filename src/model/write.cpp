@@ -5,8 +5,8 @@
 
 namespace tavrik::model {
 
-std::string write_document(const Workout& workout) {
-    json::Writer writer;
+std::string write_document(const Workout& workout, std::size_t capacity) {
+    json::Writer writer(capacity);
     emit(writer, workout);
     return writer.take();
 }

@@ -2,13 +2,13 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/emit.hpp"
+#include "python/results.hpp"
 
 namespace tavrik::python {
 
@@ -98,31 +98,9 @@ private:
     bool failed() const { return error_.has_value(); }
 
     PyRef new_text(std::string_view s) {
-        // ASCII text, by far the most common, is copied into a str of the right kind
-        // without going through the UTF-8 decoder.
-        PyObject* made = is_ascii(s) ? new_ascii(s)
-                                     : PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-        PyRef text = PyRef::steal(made);
+        PyRef text = PyRef::steal(make_str(s));
         if (!text) error_ = BoundaryError::api_call_failed();
         return text;
-    }
-
-    static bool is_ascii(std::string_view s) {
-        std::uint64_t high = 0;
-        std::size_t i = 0;
-        for (; i + 8 <= s.size(); i += 8) {
-            std::uint64_t w;
-            std::memcpy(&w, s.data() + i, 8);
-            high |= w;
-        }
-        for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
-        return (high & 0x8080808080808080ULL) == 0;
-    }
-
-    static PyObject* new_ascii(std::string_view s) {
-        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(s.size()), 127);
-        if (str != nullptr && !s.empty()) std::memcpy(PyUnicode_DATA(str), s.data(), s.size());
-        return str;
     }
 
     // Takes a newly created object; empty after a failure, the creation's included.

@@ -23,20 +23,28 @@ namespace tavrik::python {
 namespace {
 
 // What each function does with a workout that was read.
-using Step = Outcome (*)(const model::Workout& workout);
+using Step = Outcome (*)(const model::Workout& workout, std::string_view text);
 
-Outcome parse_workout_step(const model::Workout& workout) {
+Outcome parse_workout_step(const model::Workout& workout, std::string_view) {
     if (auto errors = ops::validate(workout); !errors.empty()) {
         return fail(PyExc_ValueError, "validation errors: " + joined_displays(errors));
     }
     return convert_workout(workout);
 }
 
-Outcome validate_workout_step(const model::Workout& workout) { return display_list(ops::validate(workout)); }
+Outcome validate_workout_step(const model::Workout& workout, std::string_view) {
+    return display_list(ops::validate(workout));
+}
 
-Outcome count_sets_step(const model::Workout& workout) { return new_count(ops::count_sets(workout)); }
+Outcome count_sets_step(const model::Workout& workout, std::string_view) {
+    return new_count(ops::count_sets(workout));
+}
 
-Outcome to_json_step(const model::Workout& workout) { return new_str(model::write_document(workout)); }
+// The indented form of a compact text is up to about three times its size; reserved
+// pages that are never written cost nothing.
+Outcome to_json_step(const model::Workout& workout, std::string_view text) {
+    return new_str(model::write_document(workout, 3 * text.size() + 4096));
+}
 
 struct Function {
     const char* name;
@@ -69,7 +77,7 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         if (!workout) {
             return fail(PyExc_ValueError, "parse error: " + workout.error().display());
         }
-        return function.step(*workout);
+        return function.step(*workout, *text);
     });
 }
 

@@ -1,10 +1,34 @@
 #include "python/results.hpp"
 
+#include <cstring>
+
 namespace tavrik::python {
 
+namespace {
+
+bool is_ascii(std::string_view s) {
+    std::uint64_t high = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        high |= w;
+    }
+    for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+    return (high & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
+PyObject* make_str(std::string_view text) {
+    if (!is_ascii(text)) return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr && !text.empty()) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return str;
+}
+
 Outcome new_str(std::string_view text) {
-    PyRef str = PyRef::steal(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    PyRef str = PyRef::steal(make_str(text));
     if (!str) {
         return std::unexpected(BoundaryError::api_call_failed());
     }

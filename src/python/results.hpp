@@ -10,6 +10,10 @@
 
 namespace tavrik::python {
 
+// A new str from UTF-8 text (new reference, or null with the exception set).  ASCII text,
+// by far the most common, is copied into a str of the right kind without the decoder.
+PyObject* make_str(std::string_view text);
+
 Outcome new_str(std::string_view text);
 // The count widened without sign: every count of 0 to 4294967295 is a non-negative int.
 Outcome new_count(std::uint32_t count);
