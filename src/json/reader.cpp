@@ -35,32 +35,6 @@ void append_utf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-// Offset of the first quote, backslash or control byte at or after `i`, or `size`.
-// Eight bytes at a time: a byte b is flagged when b == '"', b == '\\' or b < 0x20.
-std::size_t scan_string(const char* data, std::size_t i, std::size_t size) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
-    while (i + 8 <= size) {
-        std::uint64_t w;
-        std::memcpy(&w, data + i, 8);
-        std::uint64_t q = w ^ (ones * '"');
-        std::uint64_t b = w ^ (ones * '\\');
-        std::uint64_t flagged = ((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w);
-        flagged &= highs;
-        if (flagged != 0) {
-            // The lowest flagged byte is exact; borrows only disturb bytes above it.
-            return i + static_cast<std::size_t>(__builtin_ctzll(flagged) / 8);
-        }
-        i += 8;
-    }
-    while (i < size) {
-        auto c = static_cast<unsigned char>(data[i]);
-        if (c == '"' || c == '\\' || c < 0x20) return i;
-        ++i;
-    }
-    return size;
-}
-
 }  // namespace
 
 // ---- positions ----
@@ -305,7 +279,7 @@ Status Reader::parse_escape() {
     return {};
 }
 
-Result<std::string_view> Reader::parse_string() {
+Result<std::string_view> Reader::parse_string_general() {
     std::size_t run = pos_;
     bool escaped = false;
     for (;;) {
