@@ -1,0 +1,98 @@
+"""The shortcuts of the reader give exactly what the general reading gives.
+
+A payload whose tag comes first is read straight from the text, and a list of plain
+numbers in one loop; each falls back to the general reading on anything unusual.  These
+inputs sit on the edges where the two could part: what only the buffered reading accepts,
+what only it rejects, and errors whose position the buffered reading decides.
+"""
+
+import gc
+
+import pytest
+
+import tavrik_workout_sdk as sdk
+from conftest import table
+
+DEEP = "[" * 130 + "]" * 130
+
+
+def with_root(kind, payload):
+    return '{"id":"w","version":"1","root":{"id":"s","kind":{"type":"' + kind + '"},"payload":' + payload + "}}"
+
+
+def with_samples(samples):
+    return with_root("Session", '{"type":"Temporal"}') [:-1] + ',"streams":{"timestamps":' + samples + "}}"
+
+
+PARSE_ERRORS = table(
+    # Only the buffered reading holds skipped members to the nesting limit and to range.
+    ("deep-unknown-member", with_root("Session", '{"type":"Temporal","x":' + DEEP + "}"),
+     "recursion limit exceeded at line 1 column 225"),
+    ("unknown-member-out-of-range", with_root("Session", '{"type":"Temporal","x":1e999}'),
+     "number out of range at line 1 column 105"),
+    ("deep-custom-member", with_root("Session", '{"type":"Custom","b":' + DEEP + "}"),
+     "recursion limit exceeded at line 1 column 223"),
+    ("second-tag", with_root("Session", '{"type":"Temporal","type":"Leaf"}'),
+     "duplicate field `type` at line 1 column 102"),
+    # A content error takes the position where the payload ends, not where it stands.
+    ("content-error", with_root("Set", '{"type":"Leaf","measures":[{"type":"Reps","value":-1}],\n "intensity":null}'),
+     "invalid value: integer `-1`, expected u32 at line 2 column 19"),
+    ("unknown-tag", with_root("Set", '{"type":"Leef","measures":[]}'),
+     "unknown variant `Leef`, expected one of `Leaf`, `Exercise`, `Block`, `Temporal`, `Custom` at line 1 column 87"),
+    ("samples-trailing-comma", with_samples("[1,2,]"), "trailing comma at line 1 column 128"),
+    ("samples-null", with_samples("[1,null]"), "invalid type: null, expected f64 at line 1 column 129"),
+    ("samples-out-of-range", with_samples("[1e999]"), "number out of range at line 1 column 128"),
+    ("samples-missing-comma", with_samples("[1 2]"), "expected `,` or `]` at line 1 column 126"),
+    ("samples-unfinished", with_samples("[1,"), "expected value at line 1 column 126"),
+    ("samples-leading-zero", with_samples("[01]"), "invalid number at line 1 column 125"),
+    ("samples-bare-point", with_samples("[1.]"), "invalid number at line 1 column 126"),
+    ("samples-bare-minus", with_samples("[-]"), "invalid number at line 1 column 125"),
+)
+
+
+@pytest.mark.parametrize("text, message", PARSE_ERRORS)
+def test_the_general_reading_decides_errors(text, message):
+    for function in (sdk.validate_workout, sdk.to_json):
+        with pytest.raises(ValueError) as caught:
+            function(text)
+        assert str(caught.value) == "parse error: " + message
+
+
+SET_LEAF = '{"type":"Leaf","measures":[{"type":"Reps","value":5}]}'
+
+ACCEPTED = table(
+    # Forms that only a buffered value allows: a tag by its index, a unit written {}.
+    ("measure-by-index", with_root("Set", '{"type":"Leaf","measures":[[0,5]]}'), with_root("Set", SET_LEAF)),
+    ("unit-as-empty-object",
+     with_root("Block", '{"type":"Block","execution_mode":{"type":{"Sequential":{}}}}'),
+     with_root("Block", '{"type":"Block","execution_mode":{"type":"Sequential"}}')),
+    ("custom-members-sorted", with_root("Session", '{"type":"Custom","b":[1,{"c":null}],"a":"x","a":2}'),
+     with_root("Session", '{"type":"Custom","a":2,"b":[1,{"c":null}]}')),
+    ("samples-empty", with_samples("[ ]"), with_samples("[]")),
+    ("samples-mixed", with_samples("[1, 2.5,3e2 ,-0, 1e5 , 2E-3]"), with_samples("[1.0,2.5,300.0,-0.0,100000.0,0.002]")),
+    ("samples-long-and-tiny", with_samples("[12345678901234567890123, 0.1, 1e-400]"),
+     with_samples("[1.2345678901234568e+22,0.1,0.0]")),
+)
+
+
+@pytest.mark.parametrize("text, normal", ACCEPTED)
+def test_forms_only_the_general_reading_accepts(text, normal):
+    assert sdk.to_json(text) == sdk.to_json(normal)
+    assert sdk.count_sets(text) == sdk.count_sets(normal)
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+@pytest.mark.parametrize("text", [with_root("Set", SET_LEAF), with_root("Block", '{"type":"Block"}')],
+                         ids=["converted", "refused"])
+def test_parse_workout_leaves_the_collector_as_it_found_it(enabled, text):
+    # The collector is paused while the result is built and must be left as it was.
+    was = gc.isenabled()
+    try:
+        gc.enable() if enabled else gc.disable()
+        try:
+            sdk.parse_workout(text)
+        except ValueError:
+            pass
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable() if was else gc.disable()
