@@ -109,9 +109,10 @@ def test_validate_json_format(tree, capsys):
 def test_jsonl_places_each_document_on_its_line(tree, capsys):
     # Line 4 breaks at column 7 of its own text; blank lines are not documents.
     Path("export.jsonl").write_text(f"{SOUND}\n{FAULTY}\n\n{{\"id\" 1}}\n   \n{SOUND}\n", encoding="utf-8")
-    assert run(capsys, "validate", "--jsonl", "-j1", "export.jsonl")[:2] == (1, [
-        "export.jsonl:2: b: Block node must have at least one child",
-        "export.jsonl:4:7: parse error: expected `:`",
+    # A folder stands for its *.jsonl files then.
+    assert run(capsys, "validate", "--jsonl", "-j1", ".")[:2] == (1, [
+        "./export.jsonl:2: b: Block node must have at least one child",
+        "./export.jsonl:4:7: parse error: expected `:`",
     ])
     assert run(capsys, "count", "--jsonl", "-j1", "export.jsonl")[:2] == (1, [
         "export.jsonl:1: 2", "export.jsonl:2: 0", "export.jsonl:4:7: parse error: expected `:`",

@@ -12,14 +12,14 @@ STDIN = "-"
 STDIN_NAME = "<stdin>"
 
 
-def expand(paths):
-    """The files that PATHs name, in order: a folder stands for every *.json below it (sorted,
-    hidden folders skipped), `-` for standard input; no PATH means standard input.  Returns
-    (files, empty folders)."""
+def expand(paths, suffix=".json"):
+    """The files that PATHs name, in order: a folder stands for every file below it whose
+    name ends in `suffix` (sorted, hidden folders skipped), `-` for standard input; no PATH
+    means standard input.  Returns (files, empty folders)."""
     files, empty = [], []
     for path in paths or [STDIN]:
         if path != STDIN and os.path.isdir(path):
-            found = sorted(_walk(path), key=lambda found_path: found_path.split(os.sep))
+            found = sorted(_walk(path, suffix), key=lambda found_path: found_path.split(os.sep))
             files.extend(found)
             if not found:
                 empty.append(path)
@@ -28,11 +28,11 @@ def expand(paths):
     return files, empty
 
 
-def _walk(folder):
+def _walk(folder, suffix):
     for top, folders, names in os.walk(folder):
         folders[:] = [name for name in folders if not name.startswith(".")]
         for name in names:
-            if name.endswith(".json"):
+            if name.endswith(suffix):
                 yield os.path.join(top, name)
 
 

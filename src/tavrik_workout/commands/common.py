@@ -23,8 +23,8 @@ def jobs_count(text):
 def add_input_arguments(parser, *, jsonl):
     parser.add_argument(
         "paths", nargs="*", metavar="PATH",
-        help="a file, a folder (every *.json below it, hidden folders skipped) or - for "
-             "standard input (the default)")
+        help="a file, a folder (every *.json below it, or *.jsonl with --jsonl; hidden "
+             "folders skipped) or - for standard input (the default)")
     parser.add_argument(
         "-j", "--jobs", type=jobs_count, default=runner.default_jobs(), metavar="N",
         help="check files in N processes (default: all cores, %(default)s here; 1 runs "
@@ -36,10 +36,11 @@ def add_input_arguments(parser, *, jsonl):
 
 
 def input_sources(args, console):
-    """The Sources that the PATH arguments name; a folder without *.json is said on stderr."""
-    files, empty = expand(args.paths)
+    """The Sources that the PATH arguments name; a folder without any is said on stderr."""
+    suffix = ".jsonl" if getattr(args, "jsonl", False) else ".json"
+    files, empty = expand(args.paths, suffix)
     for folder in empty:
-        console.err(f"tavrik-workout: no *.json files under {folder}")
+        console.err(f"tavrik-workout: no *{suffix} files under {folder}")
     return runner.sources(files)
 
 
