@@ -53,4 +53,4 @@ if [ -n "$build_dir" ]; then
 fi
 echo "Building and installing tavrik_workout_sdk into $venv with $("$python" -V)" \
     "(TAVRIK_WERROR=$werror, TAVRIK_SANITIZE=$sanitize)" >&2
-"${pip[@]}" install --quiet --no-build-isolation "${options[@]}" .
+"${pip[@]}" install --quiet --no-build-isolation "${options[@]}" ".[batch]"

@@ -1,5 +1,6 @@
 """Shared builders for workout texts and a helper that extracts read errors."""
 
+import os
 import re
 
 import pytest
@@ -49,3 +50,10 @@ def read_message(text):
 def table(*rows):
     """Parametrised cases from rows of (id, *values)."""
     return [pytest.param(*row[1:], id=row[0]) for row in rows]
+
+
+# The sanitizer stage runs the suite with libasan preloaded, which every child process
+# inherits: builds and worker pools under it are slow and report on code that is not ours.
+UNDER_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
+no_sanitizer = pytest.mark.skipif(
+    UNDER_SANITIZER, reason="spawns builds or worker processes, which inherit the preloaded libasan")

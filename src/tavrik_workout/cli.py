@@ -1,0 +1,43 @@
+"""`tavrik-workout`: check, format and count workout files from the shell."""
+
+import argparse
+import os
+import sys
+
+from tavrik_workout.commands import COMMANDS
+
+INTERRUPTED = 130
+
+
+def parser():
+    top = argparse.ArgumentParser(
+        prog="tavrik-workout",
+        description="Check, format and count workout JSON documents with tavrik_workout_sdk.")
+    commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    for command in COMMANDS:
+        sub = commands.add_parser(command.NAME, help=command.HELP, description=command.__doc__,
+                                  formatter_class=argparse.RawDescriptionHelpFormatter)
+        command.add_arguments(sub)
+        sub.set_defaults(run=command.run)
+    return top
+
+
+def main(argv=None):
+    args = parser().parse_args(argv)
+    try:
+        status = args.run(args)
+        sys.stdout.flush()
+        return status
+    except KeyboardInterrupt:
+        print("tavrik-workout: interrupted", file=sys.stderr)
+        return INTERRUPTED
+    except BrokenPipeError:
+        # The reader went away (`| head`): nothing more to say, and nothing to say it to.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except BaseException as error:
+        # PanicException, the module's fault, derives from BaseException; SystemExit passes.
+        if not isinstance(error, Exception) and type(error).__name__ != "PanicException":
+            raise
+        print(f"tavrik-workout: error: {type(error).__name__}: {error}", file=sys.stderr)
+        return 2

@@ -1,0 +1,96 @@
+"""Rewrites each document in its normal form (the module's to_json, and a final newline).
+
+A file already in normal form is left alone; a document that does not read is reported as by
+`validate` and left untouched.  Writes go through a temporary file and a rename, so a file is
+never left half-written.  Standard input is written to standard output.  Reports go to
+standard error, so that standard output carries only documents or the diff.
+"""
+
+import difflib
+from dataclasses import dataclass
+from functools import partial
+
+import tavrik_workout_sdk as sdk
+from tavrik_workout import runner
+from tavrik_workout.commands.common import INVALID, TROUBLE, add_input_arguments, input_sources
+from tavrik_workout.documents import Checked, Unreadable, read_error
+from tavrik_workout.files import STDIN_NAME, write_atomic
+
+NAME = "fmt"
+HELP = "rewrite workout documents in normal form"
+
+
+def add_arguments(parser):
+    add_input_arguments(parser, jsonl=False)
+    mode = parser.add_mutually_exclusive_group()
+    mode.add_argument("--check", action="store_true",
+                      help="write nothing; list the files that would change and exit 1 if any")
+    mode.add_argument("--diff", action="store_true",
+                      help="write nothing; print a unified diff and exit 1 if any file would change")
+
+
+@dataclass(frozen=True, slots=True)
+class Formatted:
+    path: str
+    changed: bool = False
+    output: str | None = None  # the normal form (standard input) or the diff
+    problem: Checked | None = None  # a document that did not read, or a file that could not
+    unwritable: str | None = None
+
+
+def _diff_lines(path, old, new):
+    for line in difflib.unified_diff(old.splitlines(True), new.splitlines(True), path, path):
+        yield line
+        if not line.endswith("\n"):
+            yield "\n\\ No newline at end of file\n"
+
+
+def _format_source(source, mode):
+    try:
+        text = source.load()
+    except Unreadable as error:
+        return Formatted(source.path, problem=Checked(source.path, unreadable=str(error)))
+    try:
+        normal = sdk.to_json(text) + "\n"
+    except ValueError as error:
+        return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
+    changed = normal != text
+    stdin = source.path == STDIN_NAME
+    if mode == "diff":
+        return Formatted(source.path, changed, "".join(_diff_lines(source.path, text, normal)))
+    if mode == "write" and stdin:
+        return Formatted(source.path, changed, normal)
+    if mode == "write" and changed:
+        try:
+            write_atomic(source.path, normal)
+        except OSError as error:
+            return Formatted(source.path, unwritable=error.strerror or str(error))
+    return Formatted(source.path, changed)
+
+
+def run(args):
+    console = runner.Console()
+    mode = "check" if args.check else "diff" if args.diff else "write"
+    items = input_sources(args, console)
+    status = 0
+    function = partial(_format_source, mode=mode)
+    for result in runner.run(function, items, jobs=args.jobs, console=console):
+        if result.problem is not None:
+            status = max(status, TROUBLE if result.problem.unreadable else INVALID)
+            for line in result.problem.problems():
+                console.err(line)
+        elif result.unwritable is not None:
+            status = TROUBLE
+            console.err(f"{result.path}: cannot write: {result.unwritable}")
+        elif mode == "write" and result.output is not None:
+            console.out(result.output.removesuffix("\n"))
+        elif result.changed:
+            if mode == "write":
+                console.err(f"reformatted {result.path}")
+                continue
+            status = max(status, INVALID)
+            if mode == "check":
+                console.err(f"would reformat {result.path}")
+            else:
+                console.out(result.output.removesuffix("\n"))
+    return status
