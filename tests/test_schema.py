@@ -110,3 +110,13 @@ def test_broken_normal_forms_are_rejected_where_an_editor_shows_them(validator, 
 def test_mutants_start_from_a_valid_normal_form(validator):
     validator.validate(BASE)
     assert BASE["laps"] and BASE["streams"]["timestamps"]
+
+
+def test_schema_command_prints_the_installed_schema(capsys, tmp_path):
+    from tavrik_workout import cli
+
+    assert cli.main(["schema"]) == 0
+    assert capsys.readouterr().out == SCHEMA.read_text(encoding="utf-8")
+    target = tmp_path / "workout.schema.json"
+    assert cli.main(["schema", "-o", str(target)]) == 0
+    assert target.read_text(encoding="utf-8") == SCHEMA.read_text(encoding="utf-8")
