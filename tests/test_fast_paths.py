@@ -7,8 +7,11 @@ what only it rejects, and errors whose position the buffered reading decides.
 """
 
 import gc
+from decimal import Decimal
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import tavrik_workout_sdk as sdk
 from conftest import table
@@ -96,3 +99,33 @@ def test_parse_workout_leaves_the_collector_as_it_found_it(enabled, text):
         assert gc.isenabled() is enabled
     finally:
         gc.enable() if was else gc.disable()
+
+
+def duration_text(number_text):
+    return with_root("Set", '{"type":"Leaf","measures":[{"type":"Duration","value":{"seconds":' + number_text + "}}]}")
+
+
+def read_seconds(number_text):
+    return sdk.parse_workout(duration_text(number_text))["root"]["payload"]["measures"][0]["value"]["seconds"]
+
+
+@settings(max_examples=3000, deadline=None)
+@given(st.floats(min_value=1e-4, max_value=1e15, allow_nan=False, allow_infinity=False)
+       | st.builds(lambda units, places: float(Decimal(units).scaleb(-places)),
+                   st.integers(1, 10**15), st.integers(0, 12)).filter(lambda x: 1e-4 <= x <= 1e15))
+def test_doubles_read_and_write_like_python(x):
+    # In this range Python's repr is the shortest round-trip text in plain notation, as
+    # the writer's; both the short-decimal writer and the one-pass reader must agree.
+    for number in (x, -x):
+        assert read_seconds(repr(number)) == number
+        assert '"seconds": ' + repr(number) + "\n" in sdk.to_json(duration_text(repr(number)))
+
+
+@settings(max_examples=2000, deadline=None)
+@given(st.integers(0, 10**22), st.integers(0, 25), st.integers(-30, 30), st.sampled_from(["", "-"]))
+def test_decimal_texts_read_as_correctly_rounded_doubles(digits, point, exponent, sign):
+    text = str(digits)
+    if 0 < point < len(text):
+        text = text[:-point] + "." + text[-point:]
+    text = sign + text + ("e" + str(exponent) if exponent else "")
+    assert read_seconds(text) == float(text)
