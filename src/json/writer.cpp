@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "json/number.hpp"
+#include "json/reader.hpp"
 
 namespace tavrik::json {
 
@@ -33,11 +34,13 @@ void Writer::f64(double d) {
 void Writer::write_string(std::string_view s) {
     static constexpr char hex[] = "0123456789abcdef";
     out_ += '"';
+    // Runs that need no escape (no quote, backslash or control byte) are copied whole.
     std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
+    for (;;) {
+        const std::size_t i = scan_string(s.data(), run, s.size());
         out_.append(s.data() + run, i - run);
+        if (i == s.size()) break;
+        const auto c = static_cast<unsigned char>(s[i]);
         run = i + 1;
         switch (c) {
             case '"': out_ += "\\\""; break;
@@ -53,7 +56,6 @@ void Writer::write_string(std::string_view s) {
                 out_ += hex[c & 0xF];
         }
     }
-    out_.append(s.data() + run, s.size() - run);
     out_ += '"';
 }
 

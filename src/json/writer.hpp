@@ -16,7 +16,14 @@ public:
     void end_object() { close('}'); }
     void begin_array(std::size_t) { open('['); }
     void end_array() { close(']'); }
-    void field(std::string_view name) { key(name); }
+    // A member name of the format: plain letters and underscores, nothing to escape.
+    void field(std::string_view name) {
+        separate();
+        out_ += '"';
+        out_ += name;
+        out_ += "\": ";
+        pending_key_ = true;
+    }
     void key(std::string_view k) {
         separate();
         write_string(k);
