@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -16,12 +17,21 @@ public:
     void end_object() { close('}'); }
     void begin_array(std::size_t) { open('['); }
     void end_array() { close(']'); }
-    // A member name of the format: plain letters and underscores, nothing to escape.
+    // A member name of the format: plain letters and underscores, nothing to escape.  The
+    // separator, indentation, name and colon go in as one piece.
     void field(std::string_view name) {
-        separate();
-        out_ += '"';
-        out_ += name;
-        out_ += "\": ";
+        const std::size_t indent = 2 * level_;
+        const bool comma = has_value_;
+        put(std::size_t{comma} + 1 + indent + 1 + name.size() + 3, [&](char* p) {
+            if (comma) *p++ = ',';
+            *p++ = '\n';
+            std::memset(p, ' ', indent);
+            p += indent;
+            *p++ = '"';
+            std::memcpy(p, name.data(), name.size());
+            std::memcpy(p + name.size(), "\": ", 3);
+        });
+        has_value_ = true;
         pending_key_ = true;
     }
     void key(std::string_view k) {
@@ -63,15 +73,30 @@ private:
         if (level_ > 0) separate();
     }
     void separate() {
-        out_ += has_value_ ? ",\n" : "\n";
-        indent();
+        const std::size_t indent = 2 * level_;
+        const bool comma = has_value_;
+        put(std::size_t{comma} + 1 + indent, [&](char* p) {
+            if (comma) *p++ = ',';
+            *p++ = '\n';
+            std::memset(p, ' ', indent);
+        });
         has_value_ = true;
     }
     void newline() {
-        out_ += '\n';
-        indent();
+        const std::size_t indent = 2 * level_;
+        put(1 + indent, [&](char* p) {
+            *p++ = '\n';
+            std::memset(p, ' ', indent);
+        });
     }
-    void indent() { out_.append(2 * level_, ' '); }
+    // Appends n bytes that `fill` writes.
+    template <class Fill>
+    void put(std::size_t n, Fill&& fill) {
+        out_.resize_and_overwrite(out_.size() + n, [&](char* data, std::size_t size) {
+            fill(data + size - n);
+            return size;
+        });
+    }
     void write_string(std::string_view s);
 
     std::string out_;
