@@ -1,5 +1,6 @@
 #include "json/number.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -30,7 +31,8 @@ bool append_short_decimal(std::string& out, double d) {
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const double a = std::fabs(d);
     if (!(a >= 1e-5 && a < 1e15)) return false;  // inside the plain layout, with room
-    const double four_ulps = 4 * (std::nextafter(a, 2 * a) - a);
+    // The spacing of doubles at a: the next one up, a positive finite value's bits plus one.
+    const double four_ulps = 4 * (std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) + 1) - a);
     for (int k = 0; k <= 22; ++k) {
         const double scale = kPow10[k];
         if (four_ulps * scale >= 1) return false;
@@ -39,22 +41,32 @@ bool append_short_decimal(std::string& out, double d) {
         const double m = std::nearbyint(p);
         if (m / scale != a) continue;
         char digits[24];
-        auto end = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(m)).ptr;
-        const auto n = static_cast<std::size_t>(end - digits);
+        const auto n = static_cast<std::size_t>(
+            std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(m)).ptr - digits);
         const auto frac = static_cast<std::size_t>(k);
-        if (d < 0) out += '-';
+        // Laid out in a local buffer and appended at once.
+        char text[48];
+        char* t = text;
+        if (d < 0) *t++ = '-';
         if (frac == 0) {
-            out.append(digits, n);
-            out += ".0";
+            std::memcpy(t, digits, n);
+            std::memcpy(t + n, ".0", 2);
+            t += n + 2;
         } else if (n > frac) {
-            out.append(digits, n - frac);
-            out += '.';
-            out.append(digits + n - frac, frac);
+            std::memcpy(t, digits, n - frac);
+            t += n - frac;
+            *t++ = '.';
+            std::memcpy(t, digits + n - frac, frac);
+            t += frac;
         } else {
-            out += "0.";
-            out.append(frac - n, '0');
-            out.append(digits, n);
+            *t++ = '0';
+            *t++ = '.';
+            std::memset(t, '0', frac - n);
+            t += frac - n;
+            std::memcpy(t, digits, n);
+            t += n;
         }
+        out.append(text, static_cast<std::size_t>(t - text));
         return true;
     }
     return false;

@@ -71,43 +71,55 @@ inline std::size_t scan_string(const char* data, std::size_t i, std::size_t size
 // 2^53 scaled by a power of ten up to 10^22, both exact doubles, so one correctly rounded
 // operation.  Returns the end of the token, or null for anything else (malformed, long,
 // or needing the general conversion), which the general reader then takes from the start.
-inline const char* scan_plain_number(const char* p, const char* end, Number& out) {
-    auto digit = [&](const char* q) { return q < end && static_cast<unsigned>(*q - '0') < 10; };
+//
+// Unbounded, it reads without checking for the end of the text: it never looks more than
+// 64 bytes ahead, since it gives up at the twentieth digit.
+template <bool Bounded>
+inline const char* scan_plain_number_in(const char* p, const char* end, Number& out) {
+    auto digit = [&](const char* q) { return (!Bounded || q < end) && static_cast<unsigned>(*q - '0') < 10; };
     const bool negative = *p == '-';
     p += negative;
-    if (p == end) return nullptr;
-    const char* first = p;
+    if (Bounded && p == end) return nullptr;
     std::uint64_t m = 0;
+    int digits = 0;
     if (*p == '0') {
         ++p;
+        digits = 1;
         if (digit(p)) return nullptr;
     } else if (static_cast<unsigned>(*p - '1') < 9) {
-        while (digit(p)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+        do {
+            if (++digits > 19) return nullptr;
+            m = m * 10 + static_cast<unsigned>(*p++ - '0');
+        } while (digit(p));
     } else {
         return nullptr;
     }
-    long digits = p - first;
-    long frac = 0;
+    int frac = 0;
     bool is_float = false;
-    if (p < end && *p == '.') {
-        const char* f = ++p;
-        while (digit(p)) m = m * 10 + static_cast<unsigned>(*p++ - '0');
-        frac = p - f;
+    if ((!Bounded || p < end) && *p == '.') {
+        ++p;
+        while (digit(p)) {
+            if (++digits > 19) return nullptr;
+            m = m * 10 + static_cast<unsigned>(*p++ - '0');
+            ++frac;
+        }
         if (frac == 0) return nullptr;
         is_float = true;
     }
-    long e = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
+    int e = 0;
+    if ((!Bounded || p < end) && (*p == 'e' || *p == 'E')) {
         ++p;
         bool e_negative = false;
-        if (p < end && (*p == '+' || *p == '-')) e_negative = *p++ == '-';
-        const char* e_first = p;
-        while (digit(p) && p - e_first < 4) e = e * 10 + (*p++ - '0');
-        if (p == e_first || digit(p)) return nullptr;
+        if ((!Bounded || p < end) && (*p == '+' || *p == '-')) e_negative = *p++ == '-';
+        int e_digits = 0;
+        while (digit(p)) {
+            if (++e_digits > 4) return nullptr;
+            e = e * 10 + (*p++ - '0');
+        }
+        if (e_digits == 0) return nullptr;
         if (e_negative) e = -e;
         is_float = true;
     }
-    if (digits + frac > 19) return nullptr;  // m may have wrapped
     if (!is_float) {
         if (!negative) {
             out = Number::from_unsigned(m);
@@ -118,7 +130,7 @@ inline const char* scan_plain_number(const char* p, const char* end, Number& out
             return p;
         }
     }
-    const long e10 = e - frac;
+    const int e10 = e - frac;
     if (m > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -126,6 +138,10 @@ inline const char* scan_plain_number(const char* p, const char* end, Number& out
     d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
     out = Number::from_double(negative ? -d : d);
     return p;
+}
+
+inline const char* scan_plain_number(const char* p, const char* end, Number& out) {
+    return end - p >= 64 ? scan_plain_number_in<false>(p, end, out) : scan_plain_number_in<true>(p, end, out);
 }
 
 class Reader {
