@@ -89,13 +89,13 @@ private:
             std::memset(p, ' ', indent);
         });
     }
-    // Appends n bytes that `fill` writes.
+    // Appends n bytes that `fill` writes over.  (GCC 12's resize_and_overwrite loses the
+    // text when it grows the string, so the room is made by an ordinary append.)
     template <class Fill>
     void put(std::size_t n, Fill&& fill) {
-        out_.resize_and_overwrite(out_.size() + n, [&](char* data, std::size_t size) {
-            fill(data + size - n);
-            return size;
-        });
+        const std::size_t at = out_.size();
+        out_.append(n, ' ');
+        fill(out_.data() + at);
     }
     void write_string(std::string_view s);
 

@@ -59,14 +59,20 @@ public:
         }
         frames_.back().key = PyRef::borrow(entry.str.get());
     }
-    // Names of the format come from static tables, so one str per name serves the whole
-    // result, as the standard json module shares its keys.
+    // Names of the format come from static tables, so one interned str per name serves
+    // every result: made on first use, with its hash, and kept for the life of the process
+    // (a one-time value, like the module's own).
     void field(std::string_view name) {
         if (failed()) return;
-        PyRef& cached = field_names_.slot(name.data());
+        PyRef& cached = FieldNames::shared().slot(name.data());
         if (!cached) {
-            cached = new_text(name);
-            if (!cached) return;
+            PyObject* made = make_str(name);
+            if (made == nullptr) {
+                error_ = BoundaryError::api_call_failed();
+                return;
+            }
+            PyUnicode_InternInPlace(&made);
+            cached = PyRef::steal(made);
         }
         frames_.back().key = PyRef::borrow(cached.get());
     }
@@ -154,6 +160,11 @@ private:
     // Open addressing on the address of the static name; the format has a few dozen names.
     class FieldNames {
     public:
+        // Never destroyed: its strs must outlive the interpreter's finalisation.
+        static FieldNames& shared() {
+            static FieldNames* names = new FieldNames;
+            return *names;
+        }
         PyRef& slot(const char* name) {
             std::size_t i = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kSize;
             while (names_[i] != nullptr && names_[i] != name) i = (i + 1) % kSize;
@@ -187,7 +198,6 @@ private:
     };
 
     std::vector<Frame> frames_;
-    FieldNames field_names_;
     DataKeys data_keys_;
     PyRef result_;
     std::optional<BoundaryError> error_;
