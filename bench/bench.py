@@ -597,9 +597,9 @@ def peers(libs):
         found["orjson.loads + dumps(OPT_INDENT_2)"] = lambda t: dumps(loads(t), option=indent)
     if msgspec:
         found["msgspec.json.decode"] = msgspec.json.decode
-    if libs["msgspec_model"]:
-        found["msgspec typed decode"] = libs["msgspec_model"].decode
-        found["msgspec typed decode + to_builtins"] = libs["msgspec_model"].decode_to_builtins
+    if libs["structs_model"]:
+        found["msgspec typed decode"] = libs["structs_model"].decode
+        found["msgspec typed decode + to_builtins"] = libs["structs_model"].decode_to_builtins
     if libs["pydantic_model"]:
         found["pydantic model_validate_json"] = libs["pydantic_model"].validate
     return found
@@ -678,7 +678,7 @@ def check_typed_peers(name, text, doc_obj, libs):
     """The typed peers must give back the same objects, or they would be timed on a
     different job; the one gap msgspec cannot close is allowed for."""
     problems = []
-    models = (("msgspec", libs["msgspec_model"], lambda m: m.decode_to_builtins(text),
+    models = (("msgspec", libs["structs_model"], lambda m: m.decode_to_builtins(text),
                without_custom_payload_members(doc_obj)),
               ("pydantic", libs["pydantic_model"], lambda m: m.to_builtins(m.validate(text)), doc_obj))
     for label, model, read, expected in models:
@@ -720,7 +720,7 @@ def measure_memory(inputs, libs):
     """{(input, function): bytes} over the large inputs."""
     available = [f for f in MEMORY_FUNCTIONS
                  if not (f.startswith("orjson") and not libs["orjson"])
-                 and not (f.startswith("msgspec") and not libs["msgspec_model"])]
+                 and not (f.startswith("msgspec") and not libs["structs_model"])]
     found, unreset = {}, False
     with tempfile.TemporaryDirectory() as folder:
         for index, (name, texts, _) in enumerate(inputs):
@@ -861,7 +861,7 @@ def main():
 
     run_start = time.perf_counter()
     libs = {name: load_optional(name) for name in ("orjson", "msgspec", "pydantic")}
-    libs["msgspec_model"] = load_optional("msgspec_model") if libs["msgspec"] else None
+    libs["structs_model"] = load_optional("structs_model") if libs["msgspec"] else None
     libs["pydantic_model"] = load_optional("pydantic_model") if libs["pydantic"] else None
     print(f"Machine: {machine()}; load average {load_average()}")
     print(f"Python {platform.python_version()} ({platform.python_implementation()},"
@@ -915,7 +915,7 @@ def main():
     if not problems:
         print(f"  checks passed: {', '.join(OPS)} equal json's reading of every text,"
               " and the typed peers give back the same objects")
-    if libs["msgspec_model"]:
+    if libs["structs_model"]:
         print("  NOTE: the msgspec model skips the free members of Custom payloads (a Struct cannot keep"
               " unknown members)")
     del plan, ride, sessions

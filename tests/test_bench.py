@@ -41,7 +41,7 @@ def test_sessions_are_distinct_and_within_the_size_range():
 @pytest.mark.parametrize("library", ["msgspec", "pydantic"])
 def test_typed_peers_read_the_inputs_back_as_parse_workout_does(library):
     pytest.importorskip(library)
-    libs = {"msgspec_model": None, "pydantic_model": None}
+    libs = {"structs_model": None, "pydantic_model": None}
     libs[f"{library}_model"] = pytest.importorskip(f"{library}_model")
     for name, text, obj in small_inputs():
         assert bench.check_typed_peers(name, text, obj, libs) == []
@@ -106,7 +106,7 @@ def test_goals_pair_each_measure_with_its_peer_and_target():
 def test_every_compared_peer_exists():
     for name in ("orjson", "msgspec", "pydantic"):
         pytest.importorskip(name)
-    libs = {name: __import__(name) for name in ("orjson", "msgspec", "pydantic", "msgspec_model",
+    libs = {name: __import__(name) for name in ("orjson", "msgspec", "pydantic", "structs_model",
                                                   "pydantic_model")}
     labels = {label for compared in bench.COMPARED.values() for label in compared}
     assert labels <= set(bench.peers(libs))
