@@ -4,7 +4,7 @@
 // member order and omissions are stated once.  A sink offers begin_object(), end_object(),
 // begin_array(n), end_array(), the member names field() (a name of the format, from a
 // static table) and key() (a key of the data), and the scalars null(), boolean(), u64(),
-// i64(), f64() and string().
+// i64(), f64() and string(); optionally f64_list() for a whole list of doubles.
 #pragma once
 
 #include <cstdint>
@@ -104,6 +104,11 @@ void emit(Sink& sink, const T& value) {
         if (value) emit(sink, *value);
         else sink.null();
     } else if constexpr (IsVector<T>::value) {
+        // A sink may take a list of samples whole.
+        if constexpr (std::is_same_v<T, std::vector<double>> && requires { sink.f64_list(value); }) {
+            sink.f64_list(value);
+            return;
+        }
         sink.begin_array(value.size());
         for (const auto& item : value) emit(sink, item);
         sink.end_array();

@@ -81,6 +81,21 @@ public:
     void u64(std::uint64_t v) { made(PyLong_FromUnsignedLongLong(v)); }
     void i64(std::int64_t v) { made(PyLong_FromLongLong(v)); }
     void f64(double d) { made(PyFloat_FromDouble(d)); }
+    // Recorded samples: the list filled in one loop, without a frame per element.
+    void f64_list(const std::vector<double>& values) {
+        if (failed()) return;
+        PyRef list = adopt(PyList_New(static_cast<Py_ssize_t>(values.size())));
+        if (!list) return;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            PyObject* number = PyFloat_FromDouble(values[i]);
+            if (number == nullptr) {
+                error_ = BoundaryError::api_call_failed();
+                return;
+            }
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), number);
+        }
+        place(std::move(list));
+    }
     void string(std::string_view s) {
         if (failed()) return;
         if (PyRef text = new_text(s)) place(std::move(text));
