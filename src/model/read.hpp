@@ -568,8 +568,6 @@ Status read_into(S& src, T& out) {
                 auto more = seq.has_next();
                 if (!more) return fail(std::move(more.error()));
                 if (!*more) return {};
-                // Lists of the tree are short: room for four saves the first regrowths.
-                if (out.capacity() == 0) out.reserve(4);
                 auto&& element = seq.element();
                 if (auto s = read_into(element, out.emplace_back()); !s) return s;
             }
