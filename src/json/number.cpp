@@ -27,14 +27,12 @@ namespace {
 // within reading distance of d, and the product d * 10^k rounds to it, so the first k
 // that reads back gives the shortest digits, the very ones the general search finds.
 bool append_short_decimal(std::string& out, double d) {
-    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const double a = std::fabs(d);
     if (!(a >= 1e-5 && a < 1e15)) return false;  // inside the plain layout, with room
     // The spacing of doubles at a: the next one up, a positive finite value's bits plus one.
     const double four_ulps = 4 * (std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) + 1) - a);
     for (int k = 0; k <= 22; ++k) {
-        const double scale = kPow10[k];
+        const double scale = kExactPow10[k];
         if (four_ulps * scale >= 1) return false;
         const double p = a * scale;
         if (p >= 9007199254740992.0) return false;  // 2^53

@@ -132,10 +132,8 @@ inline const char* scan_plain_number_in(const char* p, const char* end, Number& 
     }
     const int e10 = e - frac;
     if (m > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
-    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     double d = static_cast<double>(m);
-    d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
+    d = e10 < 0 ? d / kExactPow10[-e10] : d * kExactPow10[e10];
     out = Number::from_double(negative ? -d : d);
     return p;
 }
