@@ -118,9 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!read) {
         const auto& e = read.error();
-        if (e.line < 1) fail("read error without a position", e.message);
-        if (e.message.empty()) fail("read error with an empty message");
-        if (!position_in_text(text, e.line, e.column)) fail("read error position outside the text", e.display());
+        if (e.line() < 1) fail("read error without a position", e.message());
+        if (e.message().empty()) fail("read error with an empty message");
+        if (!position_in_text(text, e.line(), e.column())) fail("read error position outside the text", e.display());
         return 0;
     }
 

@@ -50,12 +50,12 @@ bool printable(char32_t c) {
 }  // namespace
 
 std::string Error::display() const {
-    if (line == 0) return message;
-    std::string s = message;
+    if (d_->line == 0) return d_->message;
+    std::string s = d_->message;
     s += " at line ";
-    append_decimal(s, line);
+    append_decimal(s, d_->line);
     s += " column ";
-    append_decimal(s, column);
+    append_decimal(s, d_->column);
     return s;
 }
 

@@ -2,19 +2,35 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tavrik::json {
 
-struct Error {
-    std::string message;
-    std::size_t line = 0;  // 1-based; 0 while the error has no position yet
-    std::size_t column = 0;
+// One pointer wide, so that every Result on the hot path stays small: a failure is rare
+// and pays one allocation for its text.
+class Error {
+public:
+    explicit Error(std::string message, std::size_t line = 0, std::size_t column = 0)
+        : d_(std::make_unique<Detail>(std::move(message), line, column)) {}
 
-    bool has_position() const { return line != 0; }
+    const std::string& message() const { return d_->message; }
+    std::size_t line() const { return d_->line; }  // 1-based; 0 while the error has no position yet
+    std::size_t column() const { return d_->column; }
+    bool has_position() const { return d_->line != 0; }
+    std::string take_message() && { return std::move(d_->message); }
     // "{message} at line {line} column {column}", or the message alone without a position.
     std::string display() const;
+
+private:
+    struct Detail {
+        std::string message;
+        std::size_t line;
+        std::size_t column;
+    };
+    std::unique_ptr<Detail> d_;
 };
 
 // Words for the offending value in "invalid type: {unexpected}, expected ..." texts.

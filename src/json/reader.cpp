@@ -70,7 +70,7 @@ Error Reader::error_next(std::string message) const {
 
 Error Reader::fix(Error e) const {
     if (e.has_position()) return e;
-    return at(std::move(e.message), pos_);
+    return at(std::move(e).take_message(), pos_);
 }
 
 // ---- literals ----
@@ -425,10 +425,10 @@ Status Reader::skip_value() {
         bool opened = false;
         switch (c) {
             case kEof: return fail(error_next("EOF while parsing a value"));
-            case 'n': ++pos_; if (auto s = parse_ident("ull"); !s) return fail(s.error()); break;
-            case 't': ++pos_; if (auto s = parse_ident("rue"); !s) return fail(s.error()); break;
-            case 'f': ++pos_; if (auto s = parse_ident("alse"); !s) return fail(s.error()); break;
-            case '"': ++pos_; if (auto s = skip_string(); !s) return fail(s.error()); break;
+            case 'n': ++pos_; if (auto s = parse_ident("ull"); !s) return fail(std::move(s.error())); break;
+            case 't': ++pos_; if (auto s = parse_ident("rue"); !s) return fail(std::move(s.error())); break;
+            case 'f': ++pos_; if (auto s = parse_ident("alse"); !s) return fail(std::move(s.error())); break;
+            case '"': ++pos_; if (auto s = skip_string(); !s) return fail(std::move(s.error())); break;
             case '[':
             case '{':
                 if (speculative_ && scratch_.size() - base + 1 >= budget_) {
@@ -444,7 +444,7 @@ Status Reader::skip_value() {
                     if (speculative_) {
                         if (auto n = parse_number(); !n) return fail(std::move(n.error()));
                     } else if (auto s = skip_number(); !s) {
-                        return fail(s.error());
+                        return fail(std::move(s.error()));
                     }
                     break;
                 }
@@ -478,8 +478,8 @@ Status Reader::skip_value() {
             if (c == kEof) return fail(error_next("EOF while parsing an object"));
             if (c != '"') return fail(error_next("key must be a string"));
             ++pos_;
-            if (auto s = skip_string(); !s) return fail(s.error());
-            if (auto s = parse_colon(); !s) return fail(s.error());
+            if (auto s = skip_string(); !s) return fail(std::move(s.error()));
+            if (auto s = parse_colon(); !s) return fail(std::move(s.error()));
         }
     }
 }
