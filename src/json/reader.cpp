@@ -324,43 +324,67 @@ Status Reader::skip_string() {
 
 // ---- containers ----
 
+// The container steps keep their error texts in cold helpers, so that the common path
+// is a short function without a frame to build.
+
+Error Reader::error_next_cold(const char* message) const { return error_next(message); }
+
 Result<bool> Reader::seq_has_next_general(bool& first) {
     int c = peek_ws();
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing a list"));
     if (c == ']') return false;
+    if (c == kEof) return std::unexpected(error_next_cold("EOF while parsing a list"));
     if (first) {
         first = false;
         return true;
     }
-    if (c != ',') return std::unexpected(error_next("expected `,` or `]`"));
+    if (c != ',') return std::unexpected(error_next_cold("expected `,` or `]`"));
     ++pos_;
     c = peek_ws();
-    if (c == ']') return std::unexpected(error_next("trailing comma"));
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing a value"));
+    if (c == ']') return std::unexpected(error_next_cold("trailing comma"));
+    if (c == kEof) return std::unexpected(error_next_cold("EOF while parsing a value"));
     return true;
 }
 
 Result<bool> Reader::map_next_key(bool& first, std::string_view& key) {
     int c = peek_ws();
     if (c == '}') return false;
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing an object"));
-    if (first) {
-        first = false;
-    } else {
-        if (c != ',') return std::unexpected(error_next("expected `,` or `}`"));
+    if (c == ',' && !first) {
         ++pos_;
         c = peek_ws();
+        if (c != '"') return std::unexpected(map_key_error(c, false, true));
+    } else if (c == '"' && first) {
+        first = false;
+    } else {
+        return std::unexpected(map_key_error(c, first, false));
     }
-    if (c == '"') {
-        ++pos_;
-        auto s = parse_string();
-        if (!s) return std::unexpected(std::move(s.error()));
-        key = *s;
+    ++pos_;
+    // The common key is written straight to `key`, not through a returned view.
+    std::size_t end = scan_string(data_, pos_, size_);
+    if (end < size_ && data_[end] == '"') [[likely]] {
+        key = std::string_view(data_ + pos_, end - pos_);
+        pos_ = end + 1;
         return true;
     }
-    if (c == '}') return std::unexpected(error_next("trailing comma"));
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing a value"));
-    return std::unexpected(error_next("key must be a string"));
+    return map_key_escaped(key);
+}
+
+Result<bool> Reader::map_key_escaped(std::string_view& key) {
+    auto s = parse_string_general();
+    if (!s) return std::unexpected(std::move(s.error()));
+    key = *s;
+    return true;
+}
+
+// At `c`, which is neither the end of the object nor a key where one may stand.
+Error Reader::map_key_error(int c, bool first, bool after_comma) const {
+    if (after_comma) {
+        if (c == '}') return error_next("trailing comma");
+        if (c == kEof) return error_next("EOF while parsing a value");
+        return error_next("key must be a string");
+    }
+    if (c == kEof) return error_next("EOF while parsing an object");
+    if (!first) return error_next("expected `,` or `}`");
+    return error_next("key must be a string");
 }
 
 Status Reader::parse_colon() {
@@ -369,8 +393,7 @@ Status Reader::parse_colon() {
         ++pos_;
         return {};
     }
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing an object"));
-    return std::unexpected(error_next("expected `:`"));
+    return std::unexpected(error_next_cold(c == kEof ? "EOF while parsing an object" : "expected `:`"));
 }
 
 Status Reader::end_seq() {
@@ -379,12 +402,7 @@ Status Reader::end_seq() {
         ++pos_;
         return {};
     }
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing a list"));
-    if (c == ',') {
-        ++pos_;
-        if (peek_ws() == ']') return std::unexpected(error_next("trailing comma"));
-    }
-    return std::unexpected(error_next("trailing characters"));
+    return std::unexpected(end_error(c, ']'));
 }
 
 Status Reader::end_map() {
@@ -393,9 +411,18 @@ Status Reader::end_map() {
         ++pos_;
         return {};
     }
-    if (c == kEof) return std::unexpected(error_next("EOF while parsing an object"));
-    if (c == ',') return std::unexpected(error_next("trailing comma"));
-    return std::unexpected(error_next("trailing characters"));
+    return std::unexpected(end_error(c, '}'));
+}
+
+// At `c` where the closing bracket `close` should stand.
+Error Reader::end_error(int c, char close) {
+    if (c == kEof) return error_next(close == ']' ? "EOF while parsing a list" : "EOF while parsing an object");
+    if (c == ',') {
+        if (close == '}') return error_next("trailing comma");
+        ++pos_;
+        if (peek_ws() == ']') return error_next("trailing comma");
+    }
+    return error_next("trailing characters");
 }
 
 void Reader::end_after_error(char close) {

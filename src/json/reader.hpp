@@ -73,8 +73,9 @@ inline std::size_t scan_string(const char* data, std::size_t i, std::size_t size
 // or needing the general conversion), which the general reader then takes from the start.
 //
 // Unbounded, it reads without checking for the end of the text: it never looks more than
-// 64 bytes ahead, since it gives up at the twentieth digit.
-template <bool Bounded>
+// 64 bytes ahead, since it gives up at the twentieth digit.  Without `Value` it only
+// checks the form, for numbers nobody keeps (every plain number is in range).
+template <bool Bounded, bool Value = true>
 inline const char* scan_plain_number_in(const char* p, const char* end, Number& out) {
     auto digit = [&](const char* q) { return (!Bounded || q < end) && static_cast<unsigned>(*q - '0') < 10; };
     const bool negative = *p == '-';
@@ -120,6 +121,14 @@ inline const char* scan_plain_number_in(const char* p, const char* end, Number& 
         if (e_negative) e = -e;
         is_float = true;
     }
+    if constexpr (!Value) {
+        (void)out;
+        if (is_float || !negative || (m != 0 && m <= (std::uint64_t{1} << 63))) {
+            const int e10 = e - frac;
+            if (!is_float || (m <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22)) return p;
+        }
+        return nullptr;
+    }
     if (!is_float) {
         if (!negative) {
             out = Number::from_unsigned(m);
@@ -138,8 +147,9 @@ inline const char* scan_plain_number_in(const char* p, const char* end, Number& 
     return p;
 }
 
+template <bool Value = true>
 inline const char* scan_plain_number(const char* p, const char* end, Number& out) {
-    return end - p >= 64 ? scan_plain_number_in<false>(p, end, out) : scan_plain_number_in<true>(p, end, out);
+    return end - p >= 64 ? scan_plain_number_in<false, Value>(p, end, out) : scan_plain_number_in<true, Value>(p, end, out);
 }
 
 class Reader {
@@ -170,8 +180,8 @@ public:
     const char* cursor() const { return data_ + pos_; }
     const char* limit() const { return data_ + size_; }
     void seek(const char* p) { pos_ = static_cast<std::size_t>(p - data_); }
-    // Whether one more bracket may be entered.
-    bool can_enter() const { return budget_ > 1; }
+    // Whether `depth` more brackets may be entered.
+    bool can_enter(int depth = 1) const { return budget_ > depth; }
     // Whether a string handed out lies in the input (rather than in the scratch buffer).
     bool in_input(std::string_view s) const { return s.data() >= data_ && s.data() <= data_ + size_; }
 
@@ -274,6 +284,10 @@ private:
     Result<Number> parse_number_general();
     Result<std::string_view> parse_string_general();
     Result<bool> seq_has_next_general(bool& first);
+    Result<bool> map_key_escaped(std::string_view& key);
+    [[gnu::cold, gnu::noinline]] Error error_next_cold(const char* message) const;
+    [[gnu::cold, gnu::noinline]] Error map_key_error(int c, bool first, bool after_comma) const;
+    [[gnu::cold, gnu::noinline]] Error end_error(int c, char close);
     Error at(std::string message, std::size_t offset) const;
     Status parse_escape();
     Status skip_string();
