@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/arena.hpp"
 #include "model/document.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
@@ -100,11 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // lie about the bytes being tested.
     if (!valid_utf8(text)) return -1;
 
-    auto read = tavrik::model::read_document(text);
-
     // The fast paths must agree with the general reading they shortcut: the same written
-    // form on success, the same message and position on failure.
-    auto general = tavrik::model::read_document(text, /*direct_reads=*/false);
+    // form on success, the same message and position on failure.  The general reading
+    // builds on the heap; the rest runs in an arena, as the module's calls do.
+    auto general = tavrik::model::read_document(text, {.direct_reads = false});
+    tavrik::model::Arena arena;
+    tavrik::model::Arena::Scope scope(arena);
+    auto read = tavrik::model::read_document(text);
     if (read.has_value() != general.has_value()) {
         fail("fast and general reading disagree on success",
              read ? general.error().display() : read.error().display());
@@ -114,6 +117,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (read && tavrik::model::write_document(*read) != tavrik::model::write_document(*general)) {
         fail("fast and general reading give different documents", text);
+    }
+    // Checking the samples without keeping them must refuse exactly what keeping refuses.
+    {
+        auto checked = tavrik::model::read_document(text, {.keep_samples = false});
+        if (checked.has_value() != read.has_value()) {
+            fail("reading without the samples disagrees on success",
+                 read ? checked.error().display() : read.error().display());
+        }
+        if (!read && checked.error().display() != read.error().display()) {
+            fail("reading without the samples gives a different error",
+                 read.error().display() + "\n" + checked.error().display());
+        }
     }
 
     if (!read) {

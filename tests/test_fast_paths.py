@@ -1,7 +1,9 @@
 """The shortcuts of the reader give exactly what the general reading gives.
 
-A payload whose tag comes first is read straight from the text, and a list of plain
-numbers in one loop; each falls back to the general reading on anything unusual.  These
+A payload whose tag comes first is read straight from the text, and lists of plain
+numbers and of positions in one loop; each falls back to the general reading on anything
+unusual.  validate_workout and count_sets check the samples without keeping them, and
+must refuse exactly what parse_workout and to_json refuse.  These
 inputs sit on the edges where the two could part: what only the buffered reading accepts,
 what only it rejects, and errors whose position the buffered reading decides.
 """
@@ -27,6 +29,11 @@ def with_samples(samples):
     return with_root("Session", '{"type":"Temporal"}') [:-1] + ',"streams":{"timestamps":' + samples + "}}"
 
 
+def with_positions(values):
+    return (with_root("Session", '{"type":"Temporal"}')[:-1] + ',"streams":{"timestamps":[0,1],"channels":['
+            '{"metric":"Position","data":{"type":"Position","values":' + values + "}}]}}")
+
+
 PARSE_ERRORS = table(
     # Only the buffered reading holds skipped members to the nesting limit and to range.
     ("deep-unknown-member", with_root("Session", '{"type":"Temporal","x":' + DEEP + "}"),
@@ -50,12 +57,26 @@ PARSE_ERRORS = table(
     ("samples-leading-zero", with_samples("[01]"), "invalid number at line 1 column 125"),
     ("samples-bare-point", with_samples("[1.]"), "invalid number at line 1 column 126"),
     ("samples-bare-minus", with_samples("[-]"), "invalid number at line 1 column 125"),
+    ("positions-missing-lng", with_positions('[{"lat":1,"alt":2}]'), "missing field `lng` at line 1 column 214"),
+    ("positions-lat-twice", with_positions('[{"lat":1,"lat":2,"lng":3}]'),
+     "duplicate field `lat` at line 1 column 211"),
+    ("positions-lat-string", with_positions('[{"lat":"1","lng":2}]'),
+     'invalid type: string "1", expected f64 at line 1 column 207'),
+    ("positions-out-of-range", with_positions('[null,{"lat":1,"lng":1e999}]'),
+     "number out of range at line 1 column 222"),
+    ("positions-trailing-comma", with_positions("[null,]"), "trailing comma at line 1 column 203"),
+    ("positions-nul", with_positions("[nul]"), "expected ident at line 1 column 201"),
+    ("positions-unclosed", with_positions('[{"lat":1,"lng":2]'), "expected `,` or `}` at line 1 column 214"),
+    ("positions-altitude-bool", with_positions('[{"lat":1,"lng":2,"altitude":true}]'),
+     "invalid type: boolean `true`, expected f64 at line 1 column 229"),
+    ("positions-short-array", with_positions("[[1]]"),
+     "invalid length 1, expected struct Position with 3 elements at line 1 column 200"),
 )
 
 
 @pytest.mark.parametrize("text, message", PARSE_ERRORS)
 def test_the_general_reading_decides_errors(text, message):
-    for function in (sdk.validate_workout, sdk.to_json):
+    for function in (sdk.validate_workout, sdk.count_sets, sdk.to_json, sdk.parse_workout):
         with pytest.raises(ValueError) as caught:
             function(text)
         assert str(caught.value) == "parse error: " + message
@@ -75,13 +96,33 @@ ACCEPTED = table(
     ("samples-mixed", with_samples("[1, 2.5,3e2 ,-0, 1e5 , 2E-3]"), with_samples("[1.0,2.5,300.0,-0.0,100000.0,0.002]")),
     ("samples-long-and-tiny", with_samples("[12345678901234567890123, 0.1, 1e-400]"),
      with_samples("[1.2345678901234568e+22,0.1,0.0]")),
+    ("positions-spaced", with_positions(' [ { "lat" : 1 , "lng" : 2.5 , "altitude" : 3 } , null ] '),
+     with_positions('[{"lat":1.0,"lng":2.5,"altitude":3.0},null]')),
+    ("positions-reordered", with_positions('[{"lng":2.5,"altitude":3,"lat":1},null]'),
+     with_positions('[{"lat":1.0,"lng":2.5,"altitude":3.0},null]')),
+    ("positions-altitude-null", with_positions('[{"lat":1,"lng":2.5,"altitude":null}]'),
+     with_positions('[{"lat":1.0,"lng":2.5}]')),
+    ("positions-unknown-member", with_positions('[{"lat":1,"lng":2.5,"x":[1]}]'), with_positions('[{"lat":1.0,"lng":2.5}]')),
+    ("positions-escaped-key", with_positions('[{"l\\u0061t":1,"lng":2.5}]'), with_positions('[{"lat":1.0,"lng":2.5}]')),
+    ("positions-array-form", with_positions("[[1,2.5,3]]"), with_positions('[{"lat":1.0,"lng":2.5,"altitude":3.0}]')),
+    ("positions-long-and-tiny", with_positions('[{"lat":12345678901234567890123,"lng":1e-400}]'),
+     with_positions('[{"lat":1.2345678901234568e+22,"lng":0.0}]')),
 )
+
+
+def outcome(function, text):
+    try:
+        return function(text)
+    except ValueError as error:
+        return str(error)
 
 
 @pytest.mark.parametrize("text, normal", ACCEPTED)
 def test_forms_only_the_general_reading_accepts(text, normal):
     assert sdk.to_json(text) == sdk.to_json(normal)
+    assert outcome(sdk.parse_workout, text) == outcome(sdk.parse_workout, normal)
     assert sdk.count_sets(text) == sdk.count_sets(normal)
+    assert sdk.validate_workout(text) == sdk.validate_workout(normal)
 
 
 @pytest.mark.parametrize("enabled", [True, False])

@@ -123,36 +123,6 @@ struct TapeWriter {
 
 }  // namespace
 
-bool TextSource::read_number_list(std::vector<double>& out) {
-    if (r_.peek_ws() != '[' || !r_.can_enter()) return false;
-    const char* start = r_.cursor();
-    numbers_.clear();
-    r_.bump();
-    int c = r_.peek_ws();
-    while (c != ']') {
-        Number n;
-        const char* end = c == kEof ? nullptr : scan_plain_number(r_.cursor(), r_.limit(), n);
-        if (end == nullptr) {
-            r_.seek(start);
-            return false;
-        }
-        r_.seek(end);
-        numbers_.push_back(n.as_double());
-        c = r_.peek_ws();
-        if (c == ',') {
-            r_.bump();
-            c = r_.peek_ws();
-            if (c == ']') c = kEof;  // a trailing comma: the general reader words it
-        } else if (c != ']') {
-            r_.seek(start);
-            return false;
-        }
-    }
-    r_.bump();
-    out.insert(out.end(), numbers_.begin(), numbers_.end());
-    return true;
-}
-
 Result<BufSource> TextSource::buffer() {
     std::uint32_t at = tape_.size();
     TapeWriter writer{*this, tape_};

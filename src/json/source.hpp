@@ -42,10 +42,13 @@ class TextSource {
 public:
     // Without direct reads, every fast path is left out and only the general path is
     // taken (to check that both agree).
-    explicit TextSource(Reader& reader, bool direct_reads = true) : r_(reader), direct_(direct_reads) {}
+    explicit TextSource(Reader& reader, bool direct_reads = true, bool keep_samples = true)
+        : r_(reader), direct_(direct_reads), keep_samples_(keep_samples) {}
 
     Reader& reader() { return r_; }
     bool direct_reads() const { return direct_; }
+    // Whether lists of recorded samples are kept, or only checked.
+    bool keep_samples() const { return keep_samples_; }
     Error fix(Error e) const { return r_.fix(std::move(e)); }
 
     // The wrong kind for the field at the cursor: a scalar is read whole so the message
@@ -119,9 +122,19 @@ public:
     // The whole value at the cursor, buffered on the tape.
     Result<BufSource> buffer();
 
-    // A list of plain numbers (recorded samples) read in one loop and appended to `out`
-    // at its final size; false, with nothing consumed, for anything else.
-    bool read_number_list(std::vector<double>& out);
+    // A list of plain numbers (recorded samples) read in one loop and appended to `out`,
+    // which is first given room for as many as the list before it had; false, with
+    // nothing consumed or kept, for anything else.
+    template <class Vec>
+    bool read_number_list(Vec& out);
+
+    // How many samples a list read next probably has: as many as the last list of numbers
+    // (a recording's channels share their timestamps' length), but never more than the
+    // rest of the text could hold at `min_bytes` per element.  Zero without such a list.
+    std::size_t samples_hint(std::size_t min_bytes) const {
+        const std::size_t room = static_cast<std::size_t>(r_.limit() - r_.cursor()) / min_bytes + 1;
+        return last_list_size_ < room ? last_list_size_ : room;
+    }
 
     // Building a buffered object or array from members read one by one.
     std::uint32_t open_buffered(Slot::Kind kind) { return tape_.push(Slot{.kind = kind}); }
@@ -153,8 +166,57 @@ private:
     Reader& r_;
     Tape tape_;
     bool direct_;
-    std::vector<double> numbers_;  // reused by read_number_list
+    bool keep_samples_;
+    std::size_t last_list_size_ = 0;
 };
+
+// Whether a list given to read_number_list wants the values, or only their count.
+template <class Vec>
+constexpr bool keeps_values() {
+    if constexpr (requires { Vec::keeps_values; }) {
+        return Vec::keeps_values;
+    } else {
+        return true;
+    }
+}
+
+template <class Vec>
+bool TextSource::read_number_list(Vec& out) {
+    if (r_.peek_ws() != '[' || !r_.can_enter()) return false;
+    const char* start = r_.cursor();
+    const std::size_t kept = out.size();
+    // "0," is the shortest element.
+    out.reserve(kept + samples_hint(2));
+    auto give_up = [&] {
+        r_.seek(start);
+        out.resize(kept);
+        return false;
+    };
+    r_.bump();
+    int c = r_.peek_ws();
+    while (c != ']') {
+        Number n;
+        const char* end = c == kEof ? nullptr : scan_plain_number<keeps_values<Vec>()>(r_.cursor(), r_.limit(), n);
+        if (end == nullptr) return give_up();
+        r_.seek(end);
+        if constexpr (keeps_values<Vec>()) {
+            out.push_back(n.as_double());
+        } else {
+            out.push_back(0.0);
+        }
+        c = r_.peek_ws();
+        if (c == ',') {
+            r_.bump();
+            c = r_.peek_ws();
+            if (c == ']') c = kEof;  // a trailing comma: the general reader words it
+        } else if (c != ']') {
+            return give_up();
+        }
+    }
+    r_.bump();
+    last_list_size_ = out.size() - kept;
+    return true;
+}
 
 class TextSeq {
 public:

@@ -27,7 +27,7 @@ struct IsOptional<std::optional<T>> : std::true_type {};
 template <class T>
 struct IsVector : std::false_type {};
 template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
+struct IsVector<List<T>> : std::true_type {};
 template <class T>
 struct IsSortedMap : std::false_type {};
 template <class V>

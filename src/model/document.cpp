@@ -6,9 +6,9 @@
 
 namespace tavrik::model {
 
-std::expected<Workout, json::Error> read_document(std::string_view text, bool direct_reads) {
+std::expected<Workout, json::Error> read_document(std::string_view text, ReadOptions options) {
     json::Reader reader(text);
-    json::TextSource source(reader, direct_reads);
+    json::TextSource source(reader, options.direct_reads, options.keep_samples);
     Workout workout;
     if (auto s = read_into(source, workout); !s) return std::unexpected(reader.fix(std::move(s.error())));
     if (auto s = reader.end_document(); !s) return std::unexpected(std::move(s.error()));

@@ -29,7 +29,7 @@ bool is_present(const std::optional<T>& v) {
     return v.has_value();
 }
 template <class T>
-bool is_present(const std::vector<T>& v) {
+bool is_present(const List<T>& v) {
     return !v.empty();
 }
 template <class V>
@@ -82,7 +82,7 @@ void emit_content(Sink& sink, const T& alternative) {
 template <class Sink, class T>
 void emit(Sink& sink, const T& value) {
     using namespace detail;
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, Text>) {
         sink.string(value);
     } else if constexpr (std::is_same_v<T, double>) {
         sink.f64(value);
@@ -105,7 +105,7 @@ void emit(Sink& sink, const T& value) {
         else sink.null();
     } else if constexpr (IsVector<T>::value) {
         // A sink may take a list of samples whole.
-        if constexpr (std::is_same_v<T, std::vector<double>> && requires { sink.f64_list(value); }) {
+        if constexpr (std::is_same_v<T, List<double>> && requires { sink.f64_list(value); }) {
             sink.f64_list(value);
             return;
         }

@@ -129,7 +129,7 @@ void each_field(Each&& each) {
 namespace detail {
 
 template <class T>
-constexpr bool is_scalar = std::is_same_v<T, std::string> || std::is_same_v<T, double> ||
+constexpr bool is_scalar = std::is_same_v<T, Text> || std::is_same_v<T, double> ||
                            std::is_same_v<T, std::uint32_t> || std::is_same_v<T, std::uint64_t>;
 
 template <class T>
@@ -139,7 +139,7 @@ struct Inner<std::optional<T>> {
     using type = T;
 };
 template <class T>
-struct Inner<std::vector<T>> {
+struct Inner<List<T>> {
     using type = T;
 };
 template <class T>

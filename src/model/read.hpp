@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -35,7 +36,7 @@ inline Status fail(Error e) { return std::unexpected(std::move(e)); }
 
 // Sorts by key bytes and keeps the last value of a repeated key.
 template <class V>
-void finish_sorted(std::vector<std::pair<std::string, V>>& entries) {
+void finish_sorted(List<std::pair<Text, V>>& entries) {
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::size_t out = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -73,7 +74,7 @@ struct JsonValueVisitor {
         }
         return JsonValue{n.d};
     }
-    Result<JsonValue> string(std::string_view s) { return JsonValue{std::string(s)}; }
+    Result<JsonValue> string(std::string_view s) { return JsonValue{Text(s)}; }
     template <class Seq>
     Result<JsonValue> array(Seq& seq) {
         JsonValue::Array items;
@@ -101,7 +102,7 @@ struct JsonValueVisitor {
             auto key = map.next_key();
             if (!key) return fail(std::move(key.error()));
             if (!*key) break;
-            std::string name(**key);
+            Text name(**key);
             auto src = map.value();
             if (!src) return fail(std::move(src.error()));
             auto item = json::deref(*src).read_any(*this);
@@ -526,12 +527,123 @@ Status read_internal(json::TextSource& src, E& out) {
     });
 }
 
+// Counts in place of a list, for the one-loop reading of plain numbers that are checked
+// but not kept.
+struct SampleCount {
+    static constexpr bool keeps_values = false;
+    std::size_t n = 0;
+    std::size_t size() const { return n; }
+    void reserve(std::size_t) {}
+    void resize(std::size_t k) { n = k; }
+    template <class T>
+    void push_back(const T&) {
+        ++n;
+    }
+};
+
+// A recording's positions read in one loop: `null`, or {"lat": x, "lng": y} with an
+// optional "altitude": z last, in that order, with plain numbers and keys without
+// escapes, which is how they are written.  False, with nothing consumed or kept, for
+// anything else; the general reading then takes the list from its start.
+template <class Out>
+bool read_position_list(json::TextSource& src, Out& out) {
+    constexpr bool keep = json::keeps_values<Out>();
+    json::Reader& r = src.reader();
+    if (r.peek_ws() != '[' || !r.can_enter(2)) return false;
+    const char* start = r.cursor();
+    const std::size_t kept = out.size();
+    auto give_up = [&] {
+        r.seek(start);
+        out.resize(kept);
+        return false;
+    };
+    // `"name"` and a colon, each after any whitespace, and the whitespace after them.
+    auto key = [&](std::string_view name) {
+        if (r.peek_ws() != '"') return false;
+        const char* p = r.cursor() + 1;
+        if (static_cast<std::size_t>(r.limit() - p) <= name.size() || std::memcmp(p, name.data(), name.size()) != 0 ||
+            p[name.size()] != '"')
+            return false;
+        r.seek(p + name.size() + 1);
+        if (r.peek_ws() != ':') return false;
+        r.bump();
+        return r.peek_ws() != json::kEof;
+    };
+    auto number = [&](double& d) {
+        json::Number n;
+        const char* end = json::scan_plain_number<keep>(r.cursor(), r.limit(), n);
+        if (end == nullptr) return false;
+        r.seek(end);
+        if constexpr (keep) d = n.as_double();
+        return true;
+    };
+    r.bump();
+    int c = r.peek_ws();
+    while (c != ']') {
+        if (c == 'n') {
+            if (r.limit() - r.cursor() < 4 || std::memcmp(r.cursor(), "null", 4) != 0) return give_up();
+            r.seek(r.cursor() + 4);
+            out.push_back(std::optional<Position>{});
+        } else if (c == '{') {
+            r.bump();
+            Position p{0.0, 0.0, std::nullopt};
+            if (!key("lat") || !number(p.lat) || r.peek_ws() != ',') return give_up();
+            r.bump();
+            if (!key("lng") || !number(p.lng)) return give_up();
+            c = r.peek_ws();
+            if (c == ',') {
+                r.bump();
+                double altitude = 0.0;
+                if (!key("altitude") || !number(altitude)) return give_up();
+                p.altitude = altitude;
+                c = r.peek_ws();
+            }
+            if (c != '}') return give_up();
+            r.bump();
+            out.push_back(std::optional<Position>{p});
+        } else {
+            return give_up();
+        }
+        c = r.peek_ws();
+        if (c == ',') {
+            r.bump();
+            c = r.peek_ws();
+            if (c == ']') return give_up();  // a trailing comma: the general reader words it
+        } else if (c != ']') {
+            return give_up();
+        }
+    }
+    r.bump();
+    return true;
+}
+
+// Reads a list of samples as the list would be read, keeping none of them.
+template <class E>
+Status check_samples(json::TextSource& src) {
+    if constexpr (std::is_same_v<E, double>) {
+        SampleCount none;
+        if (src.direct_reads() && src.read_number_list(none)) return {};
+    } else {
+        SampleCount none;
+        if (src.direct_reads() && read_position_list(src, none)) return {};
+    }
+    return src.read_seq("a sequence", [&](auto& seq) -> Status {
+        E element{};
+        for (;;) {
+            auto more = seq.has_next();
+            if (!more) return fail(std::move(more.error()));
+            if (!*more) return {};
+            if (auto s = read_into(seq.element(), element); !s) return s;
+        }
+    });
+}
+
 }  // namespace detail
 
 template <class S, class T>
 Status read_into(S& src, T& out) {
     using namespace detail;
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, Text>) {
         return src.read_string("a string", [&](std::string_view s) -> Status {
             out.assign(s);
             return {};
@@ -560,8 +672,22 @@ Status read_into(S& src, T& out) {
         }
         return read_into(src, out.emplace());
     } else if constexpr (IsVector<T>::value) {
-        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<T, std::vector<double>>) {
+        using E = typename T::value_type;
+        constexpr bool samples = std::is_same_v<E, double> || std::is_same_v<E, std::optional<Position>>;
+        if constexpr (samples && std::is_same_v<S, json::TextSource>) {
+            if (!src.keep_samples()) return detail::check_samples<E>(src);
+        }
+        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<E, double>) {
             if (src.direct_reads() && src.read_number_list(out)) return {};
+        }
+        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<E, std::optional<Position>>) {
+            // Sized at once from the other channels, rather than doubled up to there: a
+            // recording's positions are its largest list, and the doubling held the old
+            // and the new buffer at once.  "null" is the shortest element.
+            if (src.direct_reads()) {
+                out.reserve(src.samples_hint(5));
+                if (detail::read_position_list(src, out)) return {};
+            }
         }
         return src.read_seq("a sequence", [&](auto& seq) -> Status {
             for (;;) {
@@ -578,7 +704,7 @@ Status read_into(S& src, T& out) {
                 auto key = map.next_key();
                 if (!key) return fail(std::move(key.error()));
                 if (!*key) break;
-                auto& entry = out.entries.emplace_back(std::string(**key), typename decltype(out.entries)::value_type::second_type{});
+                auto& entry = out.entries.emplace_back(Text(**key), typename decltype(out.entries)::value_type::second_type{});
                 auto value = map.value();
                 if (!value) return fail(std::move(value.error()));
                 if (auto s = read_into(json::deref(*value), entry.second); !s) return s;

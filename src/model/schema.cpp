@@ -36,7 +36,7 @@ void value_schema(Writer& w);
 // left out when empty is never written empty, and says so.
 template <class T>
 void type_keywords(Writer& w, Presence presence = Presence::Required) {
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, Text>) {
         text_member(w, "type", "string");
     } else if constexpr (std::is_same_v<T, double>) {
         text_member(w, "type", "number");

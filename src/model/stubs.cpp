@@ -18,7 +18,7 @@ using detail::IsVector;
 // The Python type of a value of type T.
 template <class T>
 std::string python_type() {
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, Text>) {
         return "str";
     } else if constexpr (std::is_same_v<T, double>) {
         return "float";

@@ -1,4 +1,5 @@
-// The workout document: records and enumerations, owning all their contents.
+// The workout document: records and enumerations, owning all their contents (strings and
+// lists in the arena of the read that made them, when one was open).
 //
 // Enumerations are std::variant over one small struct per alternative, in the
 // alternatives' declared order, so that variant::index() is the variant index that
@@ -9,10 +10,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <utility>
 #include <variant>
-#include <vector>
+
+#include "model/arena.hpp"
 
 namespace tavrik::model {
 
@@ -25,7 +26,7 @@ namespace tavrik::model {
 // complete, which some compilers reject.
 template <class V>
 struct SortedMap {
-    std::vector<std::pair<std::string, V>> entries;
+    List<std::pair<Text, V>> entries;
     bool empty() const { return entries.empty(); }
 
     SortedMap();
@@ -54,8 +55,8 @@ using JsonObject = SortedMap<JsonValue>;
 
 // Any JSON value; numbers keep the form they were read in.
 struct JsonValue {
-    using Array = std::vector<JsonValue>;
-    std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, std::string, Array,
+    using Array = List<JsonValue>;
+    std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, Text, Array,
                  JsonObject>
         v;
 };
@@ -103,7 +104,7 @@ struct Measure {
     };
     TAVRIK_NEWTYPE(Calories, std::uint32_t);
     struct Custom {
-        std::string name;
+        Text name;
         JsonValue value;
     };
     std::variant<Reps, Weight, Distance, Duration, Pace, HeartRate, Calories, Custom> v;
@@ -117,7 +118,7 @@ struct ExecutionMode {
     struct Circuit {
         std::uint32_t rounds;
     };
-    TAVRIK_NEWTYPE(Custom, std::string);
+    TAVRIK_NEWTYPE(Custom, Text);
     std::variant<Sequential, Parallel, Circuit, Custom> v;
 };
 
@@ -127,7 +128,7 @@ struct Intensity {
     TAVRIK_NEWTYPE(RIR, std::uint32_t);
     struct Bodyweight {};
     struct Custom {
-        std::string name;
+        Text name;
         JsonValue value;
     };
     std::variant<PercentOfMax, RPE, RIR, Bodyweight, Custom> v;
@@ -135,11 +136,11 @@ struct Intensity {
 
 struct NodePayload {
     struct Leaf {
-        std::vector<Measure> measures;
+        List<Measure> measures;
         std::optional<Intensity> intensity;
     };
     struct Exercise {
-        std::vector<Measure> measures;
+        List<Measure> measures;
         std::optional<Intensity> intensity;
         std::optional<double> rest_seconds;
     };
@@ -174,14 +175,14 @@ struct StreamMetric {
     struct Grade {};
     struct Temperature {};
     struct Position {};
-    TAVRIK_NEWTYPE(Custom, std::string);
+    TAVRIK_NEWTYPE(Custom, Text);
     std::variant<HeartRate, Speed, Cadence, Power, Altitude, Grade, Temperature, Position, Custom> v;
 };
 
 struct StreamData {
-    TAVRIK_NEWTYPE(Scalar, std::vector<double>);
+    TAVRIK_NEWTYPE(Scalar, List<double>);
     // An absent entry is a sample without a fix.
-    TAVRIK_NEWTYPE(Position, std::vector<std::optional<model::Position>>);
+    TAVRIK_NEWTYPE(Position, List<std::optional<model::Position>>);
     std::variant<Scalar, Position> v;
 };
 
@@ -191,8 +192,8 @@ struct Stream {
 };
 
 struct Streams {
-    std::vector<double> timestamps;
-    std::vector<Stream> channels;
+    List<double> timestamps;
+    List<Stream> channels;
 };
 
 struct LapTrigger {
@@ -201,7 +202,7 @@ struct LapTrigger {
     struct Time {};
     struct HeartRateZone {};
     struct Auto {};
-    TAVRIK_NEWTYPE(Custom, std::string);
+    TAVRIK_NEWTYPE(Custom, Text);
     std::variant<Manual, Distance, Time, HeartRateZone, Auto, Custom> v;
 };
 
@@ -210,7 +211,7 @@ struct Lap {
     std::optional<std::uint64_t> end_index;
     SortedMap<double> summary;
     LapTrigger trigger;
-    std::optional<std::string> name;
+    std::optional<Text> name;
 };
 
 // ---- the tree ----
@@ -224,27 +225,27 @@ struct NodeKind {
     struct Week {};
     struct Phase {};
     struct Program {};
-    TAVRIK_NEWTYPE(Custom, std::string);
+    TAVRIK_NEWTYPE(Custom, Text);
     std::variant<Set, Exercise, Block, Session, Day, Week, Phase, Program, Custom> v;
 };
 
 struct Node {
-    std::string id;
+    Text id;
     NodeKind kind;
-    std::optional<std::string> name;
-    std::vector<Node> children;
+    std::optional<Text> name;
+    List<Node> children;
     NodePayload payload;
     JsonObject metadata;
 };
 
 struct Workout {
-    std::string id;
-    std::string version;
-    std::optional<std::string> sport;
-    std::optional<std::string> date;
+    Text id;
+    Text version;
+    std::optional<Text> sport;
+    std::optional<Text> date;
     Node root;
     std::optional<Streams> streams;
-    std::vector<Lap> laps;
+    List<Lap> laps;
     JsonObject metadata;
 };
 

@@ -15,6 +15,9 @@ using model::NodePayload;
 
 namespace {
 
+// A node's id outlives the tree in the error.
+std::string owned(const model::Text& id) { return std::string(id.data(), id.size()); }
+
 // "Set", ..., or Custom("name") with the name quoted and escaped.
 std::string kind_display(const NodeKind& kind) {
     if (const auto* custom = std::get_if<NodeKind::Custom>(&kind.v)) {
@@ -45,22 +48,22 @@ bool kind_matches_payload(const Node& node) {
 // bounded by the reader's nesting limit.
 void validate_node(const Node& node, std::vector<ValidationError>& errors) {
     if (!kind_matches_payload(node)) {
-        errors.push_back({node.id, "NodeKind " + kind_display(node.kind) + " does not match payload variant"});
+        errors.push_back({owned(node.id), "NodeKind " + kind_display(node.kind) + " does not match payload variant"});
     }
     if (const auto* leaf = std::get_if<NodePayload::Leaf>(&node.payload.v)) {
-        if (leaf->measures.empty()) errors.push_back({node.id, "Set node must have at least one measure"});
+        if (leaf->measures.empty()) errors.push_back({owned(node.id), "Set node must have at least one measure"});
     } else if (std::holds_alternative<NodePayload::Block>(node.payload.v)) {
-        if (node.children.empty()) errors.push_back({node.id, "Block node must have at least one child"});
+        if (node.children.empty()) errors.push_back({owned(node.id), "Block node must have at least one child"});
         for (const Node& child : node.children) {
             if (std::holds_alternative<NodeKind::Set>(child.kind.v)) {
-                errors.push_back({child.id, "Set should not be a direct child of Block (wrap in Exercise)"});
+                errors.push_back({owned(child.id), "Set should not be a direct child of Block (wrap in Exercise)"});
             }
         }
     } else if (std::holds_alternative<NodePayload::Exercise>(node.payload.v)) {
         for (const Node& child : node.children) {
             if (std::holds_alternative<NodeKind::Block>(child.kind.v) ||
                 std::holds_alternative<NodeKind::Session>(child.kind.v)) {
-                errors.push_back({child.id, kind_display(child.kind) + " should not be a child of Exercise"});
+                errors.push_back({owned(child.id), kind_display(child.kind) + " should not be a child of Exercise"});
             }
         }
     }

@@ -6,6 +6,7 @@
 #include "python/results.hpp"
 #include "python/surface.hpp"
 
+#include "model/arena.hpp"
 #include "model/document.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
@@ -46,6 +47,10 @@ Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     return new_str(model::write_document(workout, 3 * text.size() + 4096));
 }
 
+// validate_workout and count_sets never look at recorded samples, so their read only
+// checks them.
+constexpr bool needs_samples(Step step) { return step == parse_workout_step || step == to_json_step; }
+
 struct Function {
     const char* name;
     const char* doc;
@@ -73,7 +78,10 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         if (!text) {
             return std::unexpected(std::move(text.error()));
         }
-        auto workout = model::read_document(*text);
+        // The tree lives in this arena and is gone before it is.
+        model::Arena arena;
+        model::Arena::Scope scope(arena);
+        auto workout = model::read_document(*text, {.keep_samples = needs_samples(function.step)});
         if (!workout) {
             return fail(PyExc_ValueError, "parse error: " + workout.error().display());
         }

@@ -1,0 +1,97 @@
+#include "model/arena.hpp"
+
+#include <algorithm>
+#include <new>
+
+namespace tavrik::model {
+
+namespace {
+
+// What a thread keeps between calls: enough for the trees of large documents.
+constexpr std::size_t kSpareBytes = std::size_t{4} << 20;
+
+void poison(void* p, std::size_t n) {
+#if defined(TAVRIK_ARENA_ASAN)
+    ASAN_POISON_MEMORY_REGION(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+void unpoison(void* p, std::size_t n) {
+#if defined(TAVRIK_ARENA_ASAN)
+    ASAN_UNPOISON_MEMORY_REGION(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+
+}  // namespace
+
+thread_local Arena* Arena::current_ = nullptr;
+thread_local Arena::Spares Arena::spares_;
+
+Arena::Spares::~Spares() {
+    while (blocks != nullptr) {
+        Block* previous = blocks->previous;
+        unpoison(blocks, blocks->size);
+        ::operator delete(blocks);
+        blocks = previous;
+    }
+}
+
+Arena::Arena() { poison(first_, sizeof first_); }
+
+Arena::~Arena() {
+    // The first block is on the caller's stack, which must be clean when it is reused.
+    unpoison(first_, sizeof first_);
+    Spares& spares = spares_;
+    while (blocks_ != nullptr) {
+        Block* previous = blocks_->previous;
+        if (spares.bytes + blocks_->size <= kSpareBytes) {
+            blocks_->previous = spares.blocks;
+            spares.blocks = blocks_;
+            spares.bytes += blocks_->size;
+        } else {
+            unpoison(blocks_, blocks_->size);
+            ::operator delete(blocks_);
+        }
+        blocks_ = previous;
+    }
+}
+
+void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
+    // Blocks double up to a megabyte, so a large tree takes few of them and a small one
+    // wastes little.
+    const std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+    const std::size_t need = header + bytes + align + kRedzone;
+    next_block_ = std::min<std::size_t>(next_block_ * 2, std::size_t{1} << 20);
+    // A spare block that is large enough, else a new one.
+    Spares& spares = spares_;
+    Block* block = nullptr;
+    for (Block** link = &spares.blocks; *link != nullptr; link = &(*link)->previous) {
+        if ((*link)->size >= need) {
+            block = *link;
+            *link = block->previous;
+            spares.bytes -= block->size;
+            break;
+        }
+    }
+    if (block == nullptr) {
+        const std::size_t size = std::max(next_block_ / 2, need);
+        block = static_cast<Block*>(::operator new(size));
+        block->size = size;
+    }
+    const std::size_t size = block->size;
+    block->previous = blocks_;
+    blocks_ = block;
+    cur_ = reinterpret_cast<char*>(block) + header;
+    end_ = reinterpret_cast<char*>(block) + size;
+    poison(cur_, size - header);
+    return allocate(bytes, align);
+}
+
+}  // namespace tavrik::model
