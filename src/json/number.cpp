@@ -36,7 +36,9 @@ bool append_short_decimal(std::string& out, double d) {
         if (four_ulps * scale >= 1) return false;
         const double p = a * scale;
         if (p >= 9007199254740992.0) return false;  // 2^53
-        const double m = std::nearbyint(p);
+        // Nearest integer, ties to even, without a call: from 2^52 up every double is
+        // one; below, adding 2^52 leaves no fraction bits and rounds as nearbyint does.
+        const double m = p >= 4503599627370496.0 ? p : (p + 4503599627370496.0) - 4503599627370496.0;
         if (m / scale != a) continue;
         char digits[24];
         const auto n = static_cast<std::size_t>(

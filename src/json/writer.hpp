@@ -6,12 +6,16 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tavrik::json {
 
 class Writer {
 public:
-    explicit Writer(std::size_t capacity = 0) { out_.reserve(capacity < 128 ? 128 : capacity); }
+    explicit Writer(std::size_t capacity = 0, std::string buffer = {}) : out_(std::move(buffer)) {
+        out_.clear();
+        out_.reserve(capacity < 128 ? 128 : capacity);
+    }
 
     void begin_object() { open('{'); }
     void end_object() { close('}'); }

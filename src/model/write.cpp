@@ -5,8 +5,8 @@
 
 namespace tavrik::model {
 
-std::string write_document(const Workout& workout, std::size_t capacity) {
-    json::Writer writer(capacity);
+std::string write_document(const Workout& workout, std::size_t capacity, std::string buffer) {
+    json::Writer writer(capacity, std::move(buffer));
     emit(writer, workout);
     return writer.take();
 }

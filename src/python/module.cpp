@@ -41,10 +41,17 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
     return new_count(ops::count_sets(workout));
 }
 
-// The indented form of a compact text is up to about three times its size; reserved
-// pages that are never written cost nothing.
+// The indented form of a compact text is up to about three times its size (more for a
+// deep tree); reserved pages that are never written cost nothing.  The output buffer is
+// kept for the thread's next call, up to a size, so that its pages are not mapped and
+// faulted in afresh each time.
 Outcome to_json_step(const model::Workout& workout, std::string_view text) {
-    return new_str(model::write_document(workout, 3 * text.size() + 4096));
+    constexpr std::size_t kKeptBytes = std::size_t{32} << 20;
+    thread_local std::string kept;
+    std::string out = model::write_document(workout, 3 * text.size() + 4096, std::move(kept));
+    Outcome result = new_str(out);
+    if (out.capacity() <= kKeptBytes) kept = std::move(out);
+    return result;
 }
 
 // validate_workout and count_sets never look at recorded samples, so their read only
