@@ -10,25 +10,6 @@ namespace {
 // What a thread keeps between calls: enough for the trees of large documents.
 constexpr std::size_t kSpareBytes = std::size_t{4} << 20;
 
-void poison(void* p, std::size_t n) {
-#if defined(TAVRIK_ARENA_ASAN)
-    ASAN_POISON_MEMORY_REGION(p, n);
-#else
-    (void)p;
-    (void)n;
-#endif
-}
-
-void unpoison(void* p, std::size_t n) {
-#if defined(TAVRIK_ARENA_ASAN)
-    ASAN_UNPOISON_MEMORY_REGION(p, n);
-#else
-    (void)p;
-    (void)n;
-#endif
-}
-
-
 }  // namespace
 
 thread_local Arena* Arena::current_ = nullptr;
@@ -63,11 +44,11 @@ Arena::~Arena() {
     }
 }
 
-void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
+void* Arena::allocate_in_new_block(std::size_t bytes) {
     // Blocks double up to a megabyte, so a large tree takes few of them and a small one
     // wastes little.
-    const std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-    const std::size_t need = header + bytes + align + kRedzone;
+    const std::size_t header = rounded(sizeof(Block));
+    const std::size_t need = header + rounded(bytes) + kRedzone;
     next_block_ = std::min<std::size_t>(next_block_ * 2, std::size_t{1} << 20);
     // A spare block that is large enough, else a new one.
     Spares& spares = spares_;
@@ -91,7 +72,7 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
     cur_ = reinterpret_cast<char*>(block) + header;
     end_ = reinterpret_cast<char*>(block) + size;
     poison(cur_, size - header);
-    return allocate(bytes, align);
+    return allocate(bytes);
 }
 
 }  // namespace tavrik::model

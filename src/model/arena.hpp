@@ -6,7 +6,8 @@
 // outside a scope uses the heap as usual.  A container keeps the arena it was made with,
 // so whatever was built inside a scope must be destroyed before the scope closes.
 // Allocations above kLargeBytes (recorded samples, long lists) always go to the heap and
-// are freed as usual, so a list that grows does not leave its old buffers behind.
+// are freed as usual.  Freed small pieces are kept by size and serve the next request of
+// that size, so a list that grows leaves its old buffers to the lists after it.
 #pragma once
 
 #include <cstddef>
@@ -32,20 +33,38 @@ namespace tavrik::model {
 class Arena {
 public:
     static constexpr std::size_t kLargeBytes = 2048;
+    // Every piece is a multiple of this and aligned to it.
+    static constexpr std::size_t kGrain = 16;
 
     Arena();
     ~Arena();
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
 
-    void* allocate(std::size_t bytes, std::size_t align) {
-        auto p = (reinterpret_cast<std::uintptr_t>(cur_) + (align - 1)) & ~(std::uintptr_t{align} - 1);
-        if (p + bytes + kRedzone > reinterpret_cast<std::uintptr_t>(end_)) return allocate_in_new_block(bytes, align);
-        cur_ = reinterpret_cast<char*>(p + bytes + kRedzone);
-#if defined(TAVRIK_ARENA_ASAN)
-        ASAN_UNPOISON_MEMORY_REGION(reinterpret_cast<void*>(p), bytes);
-#endif
-        return reinterpret_cast<void*>(p);
+    void* allocate(std::size_t bytes) {
+        const std::size_t size = rounded(bytes);
+        void*& head = free_[size / kGrain];
+        if (head != nullptr) {
+            void* p = head;
+            unpoison(p, sizeof(void*));
+            head = *static_cast<void**>(p);
+            unpoison(p, bytes);
+            return p;
+        }
+        if (size + kRedzone > static_cast<std::size_t>(end_ - cur_)) return allocate_in_new_block(bytes);
+        void* p = cur_;
+        cur_ += size + kRedzone;
+        unpoison(p, bytes);
+        return p;
+    }
+    void deallocate(void* p, std::size_t bytes) noexcept {
+        const std::size_t size = rounded(bytes);
+        void*& head = free_[size / kGrain];
+        poison(p, size);
+        unpoison(p, sizeof(void*));
+        *static_cast<void**>(p) = head;
+        poison(p, sizeof(void*));
+        head = p;
     }
 
     // The arena of this thread's innermost open scope, or null.
@@ -75,7 +94,20 @@ private:
         Block* previous;
         std::size_t size;
     };
-    void* allocate_in_new_block(std::size_t bytes, std::size_t align);
+    static std::size_t rounded(std::size_t bytes) {
+        return bytes <= kGrain ? kGrain : (bytes + kGrain - 1) & ~(kGrain - 1);
+    }
+    static void poison([[maybe_unused]] void* p, [[maybe_unused]] std::size_t n) {
+#if defined(TAVRIK_ARENA_ASAN)
+        ASAN_POISON_MEMORY_REGION(p, n);
+#endif
+    }
+    static void unpoison([[maybe_unused]] void* p, [[maybe_unused]] std::size_t n) {
+#if defined(TAVRIK_ARENA_ASAN)
+        ASAN_UNPOISON_MEMORY_REGION(p, n);
+#endif
+    }
+    void* allocate_in_new_block(std::size_t bytes);
 
     // The initial-exec model keeps each lookup a single thread-pointer-relative load.
     static thread_local Arena* current_ __attribute__((tls_model("initial-exec")));
@@ -89,7 +121,8 @@ private:
     };
     static thread_local Spares spares_;
 
-    alignas(std::max_align_t) char first_[4096];
+    void* free_[kLargeBytes / kGrain + 1] = {};  // freed pieces by size / kGrain
+    alignas(kGrain) char first_[4096];
     char* cur_ = first_;
     char* end_ = first_ + sizeof first_;
     Block* blocks_ = nullptr;
@@ -112,12 +145,15 @@ struct ArenaAllocator {
     ArenaAllocator(const ArenaAllocator<U>& other) noexcept : arena(other.arena) {}
 
     T* allocate(std::size_t n) {
-        if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T))
-            return static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+        static_assert(alignof(T) <= Arena::kGrain);
+        if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T)) return static_cast<T*>(arena->allocate(n * sizeof(T)));
         return std::allocator<T>{}.allocate(n);
     }
     void deallocate(T* p, std::size_t n) noexcept {
-        if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T)) return;
+        if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T)) {
+            arena->deallocate(p, n * sizeof(T));
+            return;
+        }
         std::allocator<T>{}.deallocate(p, n);
     }
     // A copy belongs where it is made, not where its original was.
