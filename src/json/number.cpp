@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "json/error.hpp"
 
@@ -26,64 +27,72 @@ namespace {
 // than four units in the last place of d, at most one decimal of k fractional digits lies
 // within reading distance of d, and the product d * 10^k rounds to it, so the first k
 // that reads back gives the shortest digits, the very ones the general search finds.
-bool append_short_decimal(std::string& out, double d) {
+char* short_decimal(char* out, double d) {
     const double a = std::fabs(d);
-    if (!(a >= 1e-5 && a < 1e15)) return false;  // inside the plain layout, with room
+    if (!(a >= 1e-5 && a < 1e15)) return nullptr;  // inside the plain layout, with room
     // The spacing of doubles at a: the next one up, a positive finite value's bits plus one.
     const double four_ulps = 4 * (std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) + 1) - a);
     for (int k = 0; k <= 22; ++k) {
         const double scale = kExactPow10[k];
-        if (four_ulps * scale >= 1) return false;
+        if (four_ulps * scale >= 1) return nullptr;
         const double p = a * scale;
-        if (p >= 9007199254740992.0) return false;  // 2^53
+        if (p >= 9007199254740992.0) return nullptr;  // 2^53
         // Nearest integer, ties to even, without a call: from 2^52 up every double is
         // one; below, adding 2^52 leaves no fraction bits and rounds as nearbyint does.
         const double m = p >= 4503599627370496.0 ? p : (p + 4503599627370496.0) - 4503599627370496.0;
         if (m / scale != a) continue;
-        char digits[24];
+        // At most 16 digits; the pieces are moved in fixed widths of 24 bytes, which
+        // the caller's room allows for.
+        char digits[48];
         const auto n = static_cast<std::size_t>(
-            std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(m)).ptr - digits);
+            std::to_chars(digits, digits + 24, static_cast<std::uint64_t>(m)).ptr - digits);
         const auto frac = static_cast<std::size_t>(k);
-        // Laid out in a local buffer and appended at once.
-        char text[48];
-        char* t = text;
-        if (d < 0) *t++ = '-';
+        char* t = out;
+        *t = '-';
+        t += d < 0;
         if (frac == 0) {
-            std::memcpy(t, digits, n);
-            std::memcpy(t + n, ".0", 2);
-            t += n + 2;
+            std::memcpy(t, digits, 24);
+            t += n;
+            std::memcpy(t, ".0", 2);
+            t += 2;
         } else if (n > frac) {
-            std::memcpy(t, digits, n - frac);
+            std::memcpy(t, digits, 24);
             t += n - frac;
-            *t++ = '.';
-            std::memcpy(t, digits + n - frac, frac);
-            t += frac;
+            std::memcpy(t + 1, digits + n - frac, 24);
+            *t = '.';
+            t += 1 + frac;
         } else {
-            *t++ = '0';
-            *t++ = '.';
-            std::memset(t, '0', frac - n);
-            t += frac - n;
-            std::memcpy(t, digits, n);
+            static constexpr char zeros[] = "0.000000000000000000000000";
+            std::memcpy(t, zeros, 24);
+            t += 2 + frac - n;
+            std::memcpy(t, digits, 24);
             t += n;
         }
-        out.append(text, static_cast<std::size_t>(t - text));
-        return true;
+        return t;
     }
-    return false;
+    return nullptr;
+}
+
+char* put(char* out, std::string_view s) {
+    std::memcpy(out, s.data(), s.size());
+    return out + s.size();
 }
 
 }  // namespace
 
-void append_double(std::string& out, double d) {
-    if (std::isnan(d)) { out += "NaN"; return; }
-    if (std::isinf(d)) { out += d < 0 ? "-inf" : "inf"; return; }
-    if (d == 0) { out += std::signbit(d) ? "-0.0" : "0.0"; return; }
-    if (append_short_decimal(out, d)) return;
+char* write_double(char* out, double d) {
+    if (std::isnan(d)) return put(out, "NaN");
+    if (std::isinf(d)) return put(out, d < 0 ? "-inf" : "inf");
+    if (d == 0) return put(out, std::signbit(d) ? "-0.0" : "0.0");
+    if (char* end = short_decimal(out, d)) return end;
     // Scientific shortest form gives the digits and the exponent; only the layout is ours.
     char buf[32];
     auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
     const char* p = buf;
-    if (*p == '-') { out += '-'; ++p; }
+    if (*p == '-') {
+        *out++ = '-';
+        ++p;
+    }
     char digits[20];
     int n = 0;
     for (; p < res.ptr && *p != 'e'; ++p)
@@ -91,31 +100,34 @@ void append_double(std::string& out, double d) {
     while (n > 1 && digits[n - 1] == '0') --n;
     int m = 0;
     std::from_chars(p + 1 + (p[1] == '+'), res.ptr, m);
+    const auto digits_from = [&](int from, int to) { return std::string_view(digits + from, static_cast<std::size_t>(to - from)); };
     if (m >= -5 && m <= 15) {
         if (m < 0) {
-            out += "0.";
-            out.append(static_cast<std::size_t>(-m - 1), '0');
-            out.append(digits, static_cast<std::size_t>(n));
-        } else if (m < n - 1) {
-            out.append(digits, static_cast<std::size_t>(m + 1));
-            out += '.';
-            out.append(digits + m + 1, static_cast<std::size_t>(n - m - 1));
-        } else {
-            out.append(digits, static_cast<std::size_t>(n));
-            out.append(static_cast<std::size_t>(m - n + 1), '0');
-            out += ".0";
+            out = put(out, "0.");
+            for (int i = 0; i < -m - 1; ++i) *out++ = '0';
+            return put(out, digits_from(0, n));
         }
-        return;
+        if (m < n - 1) {
+            out = put(out, digits_from(0, m + 1));
+            *out++ = '.';
+            return put(out, digits_from(m + 1, n));
+        }
+        out = put(out, digits_from(0, n));
+        for (int i = 0; i < m - n + 1; ++i) *out++ = '0';
+        return put(out, ".0");
     }
-    out += digits[0];
+    *out++ = digits[0];
     if (n >= 2) {
-        out += '.';
-        out.append(digits + 1, static_cast<std::size_t>(n - 1));
+        *out++ = '.';
+        out = put(out, digits_from(1, n));
     }
-    out += m < 0 ? "e-" : "e+";
-    char ebuf[8];
-    auto er = std::to_chars(ebuf, ebuf + sizeof ebuf, m < 0 ? -m : m);
-    out.append(ebuf, er.ptr);
+    out = put(out, m < 0 ? "e-" : "e+");
+    return std::to_chars(out, out + 8, m < 0 ? -m : m).ptr;
+}
+
+void append_double(std::string& out, double d) {
+    char text[kDoubleRoom];
+    out.append(text, write_double(text, d));
 }
 
 }  // namespace tavrik::json

@@ -1,6 +1,7 @@
 // Number tokens as classified by the reader, and the decimal form of doubles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,5 +42,10 @@ struct Number {
 // "5e-324"). Non-finite values give "NaN", "inf", "-inf" (messages only; the writer
 // writes null for them).
 void append_double(std::string& out, double d);
+
+// The same text written at `out`, which must have kDoubleRoom bytes of room (the text is
+// at most 32; the rest lets its pieces move in fixed widths).  Returns its end.
+inline constexpr std::size_t kDoubleRoom = 64;
+char* write_double(char* out, double d);
 
 }  // namespace tavrik::json

@@ -5,10 +5,12 @@
 
 namespace tavrik::model {
 
-std::string write_document(const Workout& workout, std::size_t capacity, std::string buffer) {
-    json::Writer writer(capacity, std::move(buffer));
+std::string write_document(const Workout& workout, std::size_t capacity) {
+    json::Writer writer(capacity);
     emit(writer, workout);
     return writer.take();
 }
+
+void write_document(json::Writer& writer, const Workout& workout) { emit(writer, workout); }
 
 }  // namespace tavrik::model

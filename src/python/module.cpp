@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 namespace tavrik::python {
@@ -42,15 +43,19 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
 }
 
 // The indented form of a compact text is up to about three times its size (more for a
-// deep tree); reserved pages that are never written cost nothing.  The output buffer is
-// kept for the thread's next call, up to a size, so that its pages are not mapped and
-// faulted in afresh each time.
+// deep tree); reserved pages that are never written cost nothing.  The writer is kept
+// for the thread's next call, up to a size, so that the pages of its buffer are not
+// mapped and faulted in afresh each time.
 Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     constexpr std::size_t kKeptBytes = std::size_t{32} << 20;
-    thread_local std::string kept;
-    std::string out = model::write_document(workout, 3 * text.size() + 4096, std::move(kept));
-    Outcome result = new_str(out);
-    if (out.capacity() <= kKeptBytes) kept = std::move(out);
+    thread_local std::unique_ptr<json::Writer> kept;
+    std::unique_ptr<json::Writer> writer = std::move(kept);
+    if (writer == nullptr) writer = std::make_unique<json::Writer>();
+    writer->clear();
+    writer->reserve(3 * text.size() + 4096);
+    model::write_document(*writer, workout);
+    Outcome result = new_str(writer->view());
+    if (writer->capacity() <= kKeptBytes) kept = std::move(writer);
     return result;
 }
 
