@@ -6,16 +6,24 @@ namespace tavrik::python {
 
 namespace {
 
+// Eight words at a time, stopping at the first block with a high bit: text that is not
+// ASCII is told apart early and decoded by the interpreter.
 bool is_ascii(std::string_view s) {
-    std::uint64_t high = 0;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
     std::size_t i = 0;
+    for (; i + 64 <= s.size(); i += 64) {
+        std::uint64_t w[8];
+        std::memcpy(w, s.data() + i, 64);
+        if (((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) & highs) != 0) return false;
+    }
+    std::uint64_t high = 0;
     for (; i + 8 <= s.size(); i += 8) {
         std::uint64_t w;
         std::memcpy(&w, s.data() + i, 8);
         high |= w;
     }
     for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
-    return (high & 0x8080808080808080ULL) == 0;
+    return (high & highs) == 0;
 }
 
 }  // namespace
