@@ -1,16 +1,20 @@
 """Running one function over many files, in worker processes, with results in input order
 and an optional progress bar."""
 
+import ctypes
 import os
 import signal
 import sys
+import threading
+import time
 from concurrent.futures import ProcessPoolExecutor
 from dataclasses import dataclass
+from functools import partial
 
 import tqdm
 
-from tavrik_workout.documents import Unreadable
-from tavrik_workout.files import STDIN, display_name, read
+from tavrik_workout.documents import Unreadable, printable
+from tavrik_workout.files import DEFAULT_MAX_SIZE, STDIN, display_name, read, read_stamped
 
 # Past either figure a run is worth a progress bar (when standard error is a terminal).
 PROGRESS_FILES = 200
@@ -28,24 +32,29 @@ class Source:
     path: str
     text: str | None = None
     unreadable: str | None = None
+    max_size: int = DEFAULT_MAX_SIZE
 
     def load(self):
+        return self.load_stamped()[0]
+
+    def load_stamped(self):
+        """(text, files.Stamp or None for standard input)."""
         if self.unreadable is not None:
             raise Unreadable(self.unreadable)
         if self.text is not None:
-            return self.text
-        return read(self.path)
+            return self.text, None
+        return read_stamped(self.path, self.max_size)
 
 
-def sources(paths):
+def sources(paths, max_size=DEFAULT_MAX_SIZE):
     """A Source per file; standard input is read here, once."""
     result = []
     for path in paths:
         if path != STDIN:
-            result.append(Source(path))
+            result.append(Source(path, max_size=max_size))
             continue
         try:
-            result.append(Source(display_name(path), text=read(path)))
+            result.append(Source(display_name(path), text=read(path, max_size)))
         except Unreadable as error:
             result.append(Source(display_name(path), unreadable=str(error)))
     return result
@@ -70,6 +79,13 @@ class Console:
     def err(self, text):
         self._write(text, sys.stderr)
 
+    def line(self, text):
+        """A report line on standard output, escaped so that it stays one line."""
+        self.out(printable(text))
+
+    def err_line(self, text):
+        self.err(printable(text))
+
     def _write(self, text, file):
         if self.bar is None:
             print(text, file=file)
@@ -91,15 +107,69 @@ def _wants_progress(items):
     return size >= PROGRESS_BYTES
 
 
-def _ignore_interrupts():
+_PR_SET_PDEATHSIG = 1
+_WATCH_SECONDS = 0.5
+
+
+def _start_worker(main):
     # Ctrl-C reaches the whole process group; only the calling process acts on it, and
     # lets the workers finish what they are writing.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # A worker that outlived the command would hold its standard output open, and a
+    # pipeline reading it would wait for ever.
+    parent = os.getppid()
+    if sys.platform.startswith("linux") and _die_with_parent():
+        pass
+    else:
+        threading.Thread(target=_watch_parent, args=(parent,), daemon=True).start()
+    # The parent may have gone before the signal was asked for.  (A forkserver parent is
+    # not `main`, and ends when `main` does.)
+    if os.getppid() != parent or (parent != main and not _running(main)):
+        os._exit(1)
 
 
-def run(function, items, *, jobs, console, progress=True):
+def _die_with_parent():
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        return libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0) == 0
+    except (OSError, AttributeError):
+        return False
+
+
+def _watch_parent(parent):
+    while os.getppid() == parent:
+        time.sleep(_WATCH_SECONDS)
+    os._exit(1)
+
+
+def _running(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except OSError:
+        return True
+    return True
+
+
+def _guarded(function, failed, item):
+    try:
+        return function(item)
+    except (KeyboardInterrupt, SystemExit, GeneratorExit):
+        raise
+    except BaseException as error:
+        # The module's own fault derives from BaseException, so that a bare `except
+        # Exception` does not hide it; here it is one file's failure like any other.
+        message = "out of memory" if isinstance(error, MemoryError) else str(error) or type(error).__name__
+        return failed(item, message)
+
+
+def run(function, items, *, jobs, console, progress=True, failed=None):
     """Yields function(item) for every item, in the order of `items`; with jobs > 1 the calls
-    run in that many worker processes."""
+    run in that many worker processes.  With `failed`, an exception of one call gives
+    failed(item, message) as its result, so that one bad input does not stop the others."""
+    if failed is not None:
+        function = partial(_guarded, function, failed)
     bar = None
     if progress and _wants_progress(items):
         bar = tqdm.tqdm(total=len(items), unit="file", file=sys.stderr, leave=False)
@@ -122,7 +192,7 @@ def _results(function, items, jobs):
         return
     # Several files to a task keeps the per-task cost small against many small files.
     chunk = max(1, min(32, len(items) // (jobs * 4)))
-    pool = ProcessPoolExecutor(max_workers=jobs, initializer=_ignore_interrupts)
+    pool = ProcessPoolExecutor(max_workers=jobs, initializer=_start_worker, initargs=(os.getpid(),))
     try:
         yield from pool.map(function, items, chunksize=chunk)
     finally:

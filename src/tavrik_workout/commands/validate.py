@@ -32,8 +32,8 @@ def run(args):
             console.out(json.dumps(checked.as_json(), ensure_ascii=False))
         elif checked.valid:
             if args.verbose:
-                console.out(f"{checked.source}: valid, {checked.sets} sets")
+                console.line(f"{checked.source}: valid, {checked.sets} sets")
         else:
             for line in checked.problems():
-                console.out(line)
+                console.line(line)
     return status
