@@ -5,6 +5,7 @@ import os
 import sys
 
 from tavrik_workout.commands import COMMANDS
+from tavrik_workout.documents import printable
 
 INTERRUPTED = 130
 
@@ -39,5 +40,16 @@ def main(argv=None):
         # PanicException, the module's fault, derives from BaseException; SystemExit passes.
         if not isinstance(error, Exception) and type(error).__name__ != "PanicException":
             raise
-        print(f"tavrik-workout: error: {type(error).__name__}: {error}", file=sys.stderr)
+        print(f"tavrik-workout: error: {printable(describe(error))}", file=sys.stderr)
         return 2
+
+
+def describe(error):
+    """An unexpected failure in words, on one line, without Python's class names."""
+    if isinstance(error, MemoryError):
+        return "out of memory"
+    if isinstance(error, OSError) and error.strerror:
+        return f"{error.strerror}: {error.filename}" if error.filename else error.strerror
+    if type(error).__name__ == "PanicException":
+        return f"internal fault of the module: {error}"
+    return str(error) or "unexpected failure"
