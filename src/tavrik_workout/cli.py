@@ -14,6 +14,7 @@ def parser():
     top = argparse.ArgumentParser(
         prog="tavrik-workout",
         description="Check, format and count workout JSON documents with tavrik_workout_sdk.")
+    top.add_argument("--version", action="version", version=_version())
     commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         sub = commands.add_parser(command.NAME, help=command.HELP, description=command.__doc__,
@@ -21,6 +22,14 @@ def parser():
         command.add_arguments(sub)
         sub.set_defaults(run=command.run)
     return top
+
+
+def _version():
+    try:
+        from importlib.metadata import PackageNotFoundError, version
+        return f"tavrik-workout {version('tavrik_workout_sdk')}"
+    except PackageNotFoundError:
+        return "tavrik-workout (version unknown: not installed)"
 
 
 def main(argv=None):

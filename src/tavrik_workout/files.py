@@ -9,6 +9,8 @@ import time
 from contextlib import suppress
 from dataclasses import dataclass
 
+import pathspec
+
 from tavrik_workout.documents import Unreadable, decode
 
 STDIN = "-"
@@ -20,31 +22,120 @@ DEFAULT_MAX_SIZE = 1 << 30
 _CHUNK = 1 << 20
 
 
-def expand(paths, suffix=".json"):
-    """The files that PATHs name, in order: a folder stands for every regular file below it
-    whose name ends in `suffix` (sorted, hidden folders skipped), `-` for standard input; no
-    PATH means standard input.  Returns (files, empty folders)."""
-    files, empty = [], []
-    for path in paths or [STDIN]:
+def expand(paths, suffix=".json", *, exclude=()):
+    """The files that PATHs name, in order, each once however it is reached (a symbolic
+    link, `./x` and `x` name the same file).  A folder stands for every regular file below it
+    whose name ends in `suffix` in any case (sorted; hidden folders, git-ignored paths and
+    those matching an `exclude` pattern skipped; symbolic links to folders followed, each
+    folder once); `-` stands for standard input.  A file named outright is taken whatever
+    its name.  Returns (files, folders in which nothing was found)."""
+    files, empty, seen = [], [], set()
+    excluded = pathspec.GitIgnoreSpec.from_lines(exclude) if exclude else None
+    for path in paths:
         if path != STDIN and os.path.isdir(path):
-            found = sorted(_walk(path, suffix), key=lambda found_path: found_path.split(os.sep))
+            walked = sorted(_walk(path, suffix.lower(), excluded),
+                            key=lambda found_path: found_path.split(os.sep))
+            found = [found_path for found_path in walked if _first_time(found_path, seen)]
             files.extend(found)
-            if not found:
+            if not walked:
                 empty.append(path)
-        else:
+        elif path == STDIN or _first_time(path, seen):
             files.append(path)
     return files, empty
 
 
-def _walk(folder, suffix):
-    for top, folders, names in os.walk(folder):
-        folders[:] = [name for name in folders if not name.startswith(".")]
+def _first_time(path, seen):
+    try:
+        status = os.stat(path)
+        key = (status.st_dev, status.st_ino)
+    except OSError:
+        key = os.path.normpath(os.path.abspath(path))  # reported as unreadable, once
+    if key in seen:
+        return False
+    seen.add(key)
+    return True
+
+
+def _walk(folder, suffix, excluded):
+    ignores = _GitIgnores.around(folder)
+    visited = set()
+    for top, folders, names in os.walk(folder, followlinks=True):
+        try:
+            status = os.stat(top)
+        except OSError:
+            folders[:] = []
+            continue
+        if (status.st_dev, status.st_ino) in visited:
+            folders[:] = []  # reached again through a link: a loop, or a second way in
+            continue
+        visited.add((status.st_dev, status.st_ino))
+        folders[:] = [name for name in folders if not name.startswith(".")
+                      and not _skipped(folder, os.path.join(top, name), True, excluded, ignores)]
         for name in names:
-            if name.endswith(suffix):
-                path = os.path.join(top, name)
-                # A FIFO or device among the files would block the walk or never end.
-                if is_regular(path):
-                    yield path
+            if not name.lower().endswith(suffix):
+                continue
+            path = os.path.join(top, name)
+            # A FIFO or device among the files would block the walk or never end.
+            if not _skipped(folder, path, False, excluded, ignores) and is_regular(path):
+                yield path
+
+
+def _skipped(folder, path, is_folder, excluded, ignores):
+    if excluded is not None:
+        relative = os.path.relpath(path, folder).replace(os.sep, "/")
+        if excluded.match_file(relative + "/" if is_folder else relative):
+            return True
+    return ignores is not None and ignores.ignored(path, is_folder)
+
+
+class _GitIgnores:
+    """What git ignores in the work tree around a folder: every .gitignore from the top of
+    the work tree down, and .git/info/exclude; a deeper file overrides a shallower one."""
+
+    def __init__(self, top):
+        self.top = top
+        self.specs = {}
+
+    @classmethod
+    def around(cls, folder):
+        here = os.path.abspath(folder)
+        while True:
+            if os.path.exists(os.path.join(here, ".git")):
+                return cls(here)
+            parent = os.path.dirname(here)
+            if parent == here:
+                return None
+            here = parent
+
+    def ignored(self, path, is_folder):
+        absolute = os.path.abspath(path)
+        for base, spec in reversed(self._specs(os.path.dirname(absolute))):
+            relative = os.path.relpath(absolute, base).replace(os.sep, "/")
+            verdict = spec.check_file(relative + "/" if is_folder else relative).include
+            if verdict is not None:
+                return verdict
+        return False
+
+    def _specs(self, folder):
+        if folder in self.specs:
+            return self.specs[folder]
+        if folder == self.top:
+            specs = _spec_of(folder, os.path.join(self.top, ".git", "info", "exclude"))
+        elif os.path.dirname(folder) != folder and folder.startswith(self.top + os.sep):
+            specs = self._specs(os.path.dirname(folder))
+        else:
+            specs = []
+        specs = specs + _spec_of(folder, os.path.join(folder, ".gitignore"))
+        self.specs[folder] = specs
+        return specs
+
+
+def _spec_of(base, path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as file:
+            return [(base, pathspec.GitIgnoreSpec.from_lines(file.read().splitlines()))]
+    except OSError:
+        return []
 
 
 def is_regular(path):

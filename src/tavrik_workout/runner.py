@@ -46,17 +46,18 @@ class Source:
         return read_stamped(self.path, self.max_size)
 
 
-def sources(paths, max_size=DEFAULT_MAX_SIZE):
-    """A Source per file; standard input is read here, once."""
+def sources(paths, max_size=DEFAULT_MAX_SIZE, *, stdin_name=None):
+    """A Source per file; standard input is read here, once, and reported as `stdin_name`."""
     result = []
     for path in paths:
         if path != STDIN:
             result.append(Source(path, max_size=max_size))
             continue
+        name = stdin_name or display_name(path)
         try:
-            result.append(Source(display_name(path), text=read(path, max_size)))
+            result.append(Source(name, text=read(path, max_size)))
         except Unreadable as error:
-            result.append(Source(display_name(path), unreadable=str(error)))
+            result.append(Source(name, unreadable=str(error)))
     return result
 
 

@@ -18,7 +18,7 @@ from tavrik_workout import runner
 from tavrik_workout.commands.common import (
     INVALID, TROUBLE, add_input_arguments, input_sources, status_of)
 from tavrik_workout.documents import Checked, Unreadable, printable, read_error
-from tavrik_workout.files import STDIN_NAME, NotWritten, remove_leftovers, rewrite
+from tavrik_workout.files import NotWritten, remove_leftovers, rewrite
 
 NAME = "fmt"
 HELP = "rewrite workout documents in normal form"
@@ -61,7 +61,7 @@ def _format_source(source, mode):
     except ValueError as error:
         return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
     changed = normal != text
-    stdin = source.path == STDIN_NAME
+    stdin = source.text is not None  # read by the calling process: standard input
     if mode == "diff":
         return Formatted(source.path, changed, "".join(_diff_lines(source.path, text, normal)))
     if mode == "write" and stdin:
@@ -90,27 +90,45 @@ def run(args):
                               for item in items if item.text is None}):
             remove_leftovers(folder)
     status = 0
+    tally = {"changed": 0, "unchanged": 0, "invalid": 0, "unreadable": 0, "left alone": 0}
     function = partial(_format_source, mode=mode)
-    for result in runner.run(function, items, jobs=args.jobs, console=console, failed=_format_failed):
+    for result in runner.run(function, items, jobs=args.jobs, console=console,
+                             progress=not args.quiet, failed=_format_failed):
         if result.problem is not None:
-            status = max(status, status_of(result.problem))
+            problem = status_of(result.problem)
+            status = max(status, problem)
+            tally["unreadable" if problem == TROUBLE else "invalid"] += 1
             for line in result.problem.problems():
                 console.err_line(line)
-        elif result.refused is not None:
+        elif result.refused is not None or result.unwritable is not None:
             status = TROUBLE
-            console.err_line(result.refused)
-        elif result.unwritable is not None:
-            status = TROUBLE
-            console.err_line(f"{result.path}: cannot write: {result.unwritable}")
+            tally["left alone"] += 1
+            console.err_line(result.refused if result.refused is not None
+                             else f"{result.path}: cannot write: {result.unwritable}")
         elif mode == "write" and result.output is not None:
+            tally["changed" if result.changed else "unchanged"] += 1
             console.out(result.output.removesuffix("\n"))
         elif result.changed:
+            tally["changed"] += 1
             if mode == "write":
-                console.err_line(f"reformatted {result.path}")
+                if not args.quiet:
+                    console.err_line(f"reformatted {result.path}")
                 continue
             status = max(status, INVALID)
             if mode == "check":
                 console.err_line(f"would reformat {result.path}")
             else:
                 console.out(result.output.removesuffix("\n"))
+        else:
+            tally["unchanged"] += 1
+    if not args.quiet and any(item.text is None for item in items):
+        console.err(_summary(tally, mode))  # not for an editor's standard input alone
     return status
+
+
+def _summary(tally, mode):
+    changed = tally["changed"]
+    done = "reformatted" if mode == "write" else "would be reformatted"
+    parts = [f"{changed:,} file{'' if changed == 1 else 's'} {done}", f"{tally['unchanged']:,} unchanged"]
+    parts += [f"{tally[what]:,} {what}" for what in ("invalid", "unreadable", "left alone") if tally[what]]
+    return ", ".join(parts)
