@@ -33,30 +33,32 @@ def expand(paths, suffix=".json", *, exclude=()):
     excluded = pathspec.GitIgnoreSpec.from_lines(exclude) if exclude else None
     for path in paths:
         if path != STDIN and os.path.isdir(path):
-            walked = sorted(_walk(path, suffix.lower(), excluded),
-                            key=lambda found_path: found_path.split(os.sep))
-            found = [found_path for found_path in walked if _first_time(found_path, seen)]
-            files.extend(found)
+            keys = dict(_walk(path, suffix.lower(), excluded))
+            walked = sorted(keys, key=lambda found_path: found_path.split(os.sep))
+            for found_path in walked:
+                if keys[found_path] not in seen:
+                    seen.add(keys[found_path])
+                    files.append(found_path)
             if not walked:
                 empty.append(path)
-        elif path == STDIN or _first_time(path, seen):
+        elif path == STDIN:
+            files.append(path)
+        elif _key(path) not in seen:
+            seen.add(_key(path))
             files.append(path)
     return files, empty
 
 
-def _first_time(path, seen):
+def _key(path, status=None):
     try:
-        status = os.stat(path)
-        key = (status.st_dev, status.st_ino)
+        status = status or os.stat(path)
+        return status.st_dev, status.st_ino
     except OSError:
-        key = os.path.normpath(os.path.abspath(path))  # reported as unreadable, once
-    if key in seen:
-        return False
-    seen.add(key)
-    return True
+        return os.path.normpath(os.path.abspath(path))  # reported as unreadable, once
 
 
 def _walk(folder, suffix, excluded):
+    """(path, identity) of each file to take below `folder`."""
     ignores = _GitIgnores.around(folder)
     visited = set()
     for top, folders, names in os.walk(folder, followlinks=True):
@@ -69,23 +71,30 @@ def _walk(folder, suffix, excluded):
             folders[:] = []  # reached again through a link: a loop, or a second way in
             continue
         visited.add((status.st_dev, status.st_ino))
-        folders[:] = [name for name in folders if not name.startswith(".")
-                      and not _skipped(folder, os.path.join(top, name), True, excluded, ignores)]
+        # Relative and absolute forms once per folder: a walk of many files stays cheap.
+        relative_top = os.path.relpath(top, folder).replace(os.sep, "/")
+        relative_top = "" if relative_top == "." else relative_top + "/"
+        absolute_top = os.path.abspath(top)
+        specs = ignores.specs(absolute_top) if ignores is not None else []
+
+        def skipped(name, is_folder):
+            if excluded is not None and excluded.match_file(relative_top + name + "/" * is_folder):
+                return True
+            return bool(specs) and _ignored(specs, os.path.join(absolute_top, name), is_folder)
+
+        folders[:] = [name for name in folders if not name.startswith(".") and not skipped(name, True)]
         for name in names:
-            if not name.lower().endswith(suffix):
+            if not name.lower().endswith(suffix) or skipped(name, False):
                 continue
             path = os.path.join(top, name)
+            try:
+                status = os.stat(path)
+            except OSError:
+                yield path, _key(path)  # the read says what is wrong with it
+                continue
             # A FIFO or device among the files would block the walk or never end.
-            if not _skipped(folder, path, False, excluded, ignores) and is_regular(path):
-                yield path
-
-
-def _skipped(folder, path, is_folder, excluded, ignores):
-    if excluded is not None:
-        relative = os.path.relpath(path, folder).replace(os.sep, "/")
-        if excluded.match_file(relative + "/" if is_folder else relative):
-            return True
-    return ignores is not None and ignores.ignored(path, is_folder)
+            if stat.S_ISREG(status.st_mode):
+                yield path, _key(path, status)
 
 
 class _GitIgnores:
@@ -94,7 +103,7 @@ class _GitIgnores:
 
     def __init__(self, top):
         self.top = top
-        self.specs = {}
+        self.cache = {}
 
     @classmethod
     def around(cls, folder):
@@ -107,27 +116,29 @@ class _GitIgnores:
                 return None
             here = parent
 
-    def ignored(self, path, is_folder):
-        absolute = os.path.abspath(path)
-        for base, spec in reversed(self._specs(os.path.dirname(absolute))):
-            relative = os.path.relpath(absolute, base).replace(os.sep, "/")
-            verdict = spec.check_file(relative + "/" if is_folder else relative).include
-            if verdict is not None:
-                return verdict
-        return False
-
-    def _specs(self, folder):
-        if folder in self.specs:
-            return self.specs[folder]
+    def specs(self, folder):
+        """(base folder, spec) that apply to the entries of `folder` (absolute), shallowest
+        first."""
+        if folder in self.cache:
+            return self.cache[folder]
         if folder == self.top:
             specs = _spec_of(folder, os.path.join(self.top, ".git", "info", "exclude"))
         elif os.path.dirname(folder) != folder and folder.startswith(self.top + os.sep):
-            specs = self._specs(os.path.dirname(folder))
+            specs = self.specs(os.path.dirname(folder))
         else:
             specs = []
         specs = specs + _spec_of(folder, os.path.join(folder, ".gitignore"))
-        self.specs[folder] = specs
+        self.cache[folder] = specs
         return specs
+
+
+def _ignored(specs, absolute, is_folder):
+    for base, spec in reversed(specs):
+        relative = absolute[len(base) + 1:].replace(os.sep, "/")
+        verdict = spec.check_file(relative + "/" if is_folder else relative).include
+        if verdict is not None:
+            return verdict
+    return False
 
 
 def _spec_of(base, path):
@@ -136,13 +147,6 @@ def _spec_of(base, path):
             return [(base, pathspec.GitIgnoreSpec.from_lines(file.read().splitlines()))]
     except OSError:
         return []
-
-
-def is_regular(path):
-    try:
-        return stat.S_ISREG(os.stat(path).st_mode)
-    except OSError:
-        return True  # let the read say what is wrong with it
 
 
 def display_name(path):
