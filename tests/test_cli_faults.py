@@ -2,6 +2,7 @@
 drops results.  Grouped by what goes wrong: files, processes, output."""
 
 import errno
+import multiprocessing
 import os
 import signal
 import stat
@@ -193,6 +194,28 @@ class TestProcesses:
         monkeypatch.setattr(fmt.sdk, "validate_workout", out_of_memory_on_sound)
         assert run(capsys, "validate", "-j1", "loose.json", "faulty.json")[:2] == (
             2, ["loose.json: cannot check: out of memory", f"faulty.json: {FAULTY_MESSAGE}"])
+
+
+    @no_sanitizer
+    @pytest.mark.skipif(multiprocessing.get_start_method() != "fork",
+                        reason="the workers must inherit the patched module")
+    def test_worker_killed_on_one_file_does_not_stop_the_others(self, folder, capsys, monkeypatch):
+        os.unlink("loose.json")
+        for number in range(12):
+            Path(f"w{number:02}.json").write_text(SOUND if number == 5 else FAULTY, encoding="utf-8")
+        validate_workout = fmt.sdk.validate_workout
+
+        def killed_on_sound(text):
+            if text == SOUND:
+                os.kill(os.getpid(), signal.SIGKILL)  # as the out-of-memory killer would
+            return validate_workout(text)
+
+        monkeypatch.setattr(fmt.sdk, "validate_workout", killed_on_sound)
+        status, out, _ = run(capsys, "validate", "-j2", *sorted(os.listdir()))
+        assert status == 2
+        assert out == [f"w{number:02}.json: " + (
+            "cannot check: the process checking it ended abruptly" if number == 5 else FAULTY_MESSAGE)
+            for number in range(12)]
 
 
 class TestOutput:

@@ -8,6 +8,7 @@ import sys
 import threading
 import time
 from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
 from dataclasses import dataclass
 from functools import partial
 
@@ -176,7 +177,7 @@ def run(function, items, *, jobs, console, progress=True, failed=None):
         bar = tqdm.tqdm(total=len(items), unit="file", file=sys.stderr, leave=False)
         console.bar = bar
     try:
-        for result in _results(function, items, jobs):
+        for result in _results(function, items, jobs, failed):
             yield result
             if bar is not None:
                 bar.update()
@@ -186,13 +187,33 @@ def run(function, items, *, jobs, console, progress=True, failed=None):
             bar.close()
 
 
-def _results(function, items, jobs):
+def _results(function, items, jobs, failed=None):
     jobs = min(jobs, len(items))
     if jobs <= 1:
         yield from map(function, items)
         return
     # Several files to a task keeps the per-task cost small against many small files.
     chunk = max(1, min(32, len(items) // (jobs * 4)))
+    done = 0
+    while done < len(items):
+        try:
+            for result in _pool_map(function, items[done:], jobs, chunk):
+                yield result
+                done += 1
+        except BrokenProcessPool:
+            if failed is None:
+                raise
+            # A worker died (a signal, the kernel's out-of-memory killer) on the next item
+            # or on one shortly after it: that item alone, in a pool of its own, tells.
+            try:
+                result, = _pool_map(function, items[done:done + 1], 1, 1)
+            except BrokenProcessPool:
+                result = failed(items[done], "the process checking it ended abruptly")
+            yield result
+            done += 1
+
+
+def _pool_map(function, items, jobs, chunk):
     pool = ProcessPoolExecutor(max_workers=jobs, initializer=_start_worker, initargs=(os.getpid(),))
     try:
         yield from pool.map(function, items, chunksize=chunk)
