@@ -40,8 +40,10 @@ class TestWhichFiles:
             write(name, NORMAL)
         assert files.expand(["."], exclude=["old/"])[0] == [
             "./a.json", "./keep.draft.json", "./sub/b.json"]
-        # Named outright, or below a folder named outright, a file is taken.
-        assert files.expand(["build/out.json", "sub"])[0] == ["build/out.json", "sub/b.json"]
+        # Named outright, a path is taken; below it the ignores inside it still apply.
+        write("build/.gitignore", "*.tmp.json\n")
+        write("build/x.tmp.json", NORMAL)
+        assert files.expand(["sub/local.json", "build"])[0] == ["sub/local.json", "build/out.json"]
 
     def test_suffix_ignores_case_and_each_file_is_taken_once(self, folder):
         write("plans/A.JSON", NORMAL)

@@ -103,25 +103,34 @@ class _GitIgnores:
 
     def __init__(self, top):
         self.top = top
+        self.floor = None  # a named folder that git ignores: nothing above it applies
         self.cache = {}
 
     @classmethod
     def around(cls, folder):
-        here = os.path.abspath(folder)
-        while True:
-            if os.path.exists(os.path.join(here, ".git")):
-                return cls(here)
+        """The ignores that apply below `folder`, or None outside a work tree.  A folder named
+        although git ignores it is taken as asked: only the .gitignore files inside it
+        apply then."""
+        folder = os.path.abspath(folder)
+        here = folder
+        while not os.path.exists(os.path.join(here, ".git")):
             parent = os.path.dirname(here)
             if parent == here:
                 return None
             here = parent
+        ignores = cls(here)
+        if folder != here and _ignored(ignores.specs(os.path.dirname(folder)), folder, True):
+            ignores.top = ignores.floor = folder
+        return ignores
 
     def specs(self, folder):
         """(base folder, spec) that apply to the entries of `folder` (absolute), shallowest
         first."""
         if folder in self.cache:
             return self.cache[folder]
-        if folder == self.top:
+        if folder == self.floor:
+            specs = []
+        elif folder == self.top:
             specs = _spec_of(folder, os.path.join(self.top, ".git", "info", "exclude"))
         elif os.path.dirname(folder) != folder and folder.startswith(self.top + os.sep):
             specs = self.specs(os.path.dirname(folder))
@@ -177,6 +186,8 @@ def read_stamped(path, max_size=DEFAULT_MAX_SIZE):
     """(text, Stamp of the file when it was opened); the Stamp is None for standard input."""
     try:
         if path == STDIN:
+            if sys.stdin is None:
+                raise Unreadable("standard input is closed")
             return decode(_read_limited(sys.stdin.buffer, max_size)), None
         descriptor = os.open(path, os.O_RDONLY | getattr(os, "O_CLOEXEC", 0))
         with os.fdopen(descriptor, "rb", buffering=0) as file:
