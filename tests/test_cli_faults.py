@@ -15,7 +15,6 @@ import pytest
 
 from conftest import no_sanitizer
 from test_cli import FAULTY, NORMAL, SOUND, command, run
-from tavrik_workout import cli
 from tavrik_workout.commands import fmt
 
 LINUX = sys.platform.startswith("linux")
@@ -82,12 +81,15 @@ class TestFiles:
         assert sorted(os.listdir()) == sorted(["loose.json", name])
 
     @pytest.mark.parametrize("moment", ["writing", "renaming"])
-    def test_kill_9_leaves_no_temporary_for_good(self, folder, capsys, moment):
+    @pytest.mark.parametrize("unnamed", [True, False], ids=["unnamed-temporary", "named-temporary"])
+    def test_kill_9_leaves_no_temporary_for_good(self, folder, capsys, moment, unnamed):
         # SIGKILL while the new content is written, then while it is put in place; a
-        # later run must find the folder as the user left it.
+        # later run must find the folder as the user left it.  Without O_TMPFILE, as on
+        # other systems, the temporary has a name from the start.
         patched = {"writing": "fsync", "renaming": "replace"}[moment]
         killed = python(
             "import os, signal\n"
+            + ("" if unnamed else "if hasattr(os, 'O_TMPFILE'):\n    del os.O_TMPFILE\n") +
             f"os.{patched} = lambda *args: os.kill(os.getpid(), signal.SIGKILL)\n"
             "from tavrik_workout import cli\n"
             "cli.main(['fmt', '-j1', 'loose.json'])\n")

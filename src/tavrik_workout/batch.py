@@ -69,8 +69,15 @@ def find(paths, jsonl=False):
     return list(dict.fromkeys(found))
 
 
+class MissingExtra(Exception):
+    """Dask is not installed here."""
+
+
 def _client(scheduler, workers):
-    from dask.distributed import Client, LocalCluster
+    try:
+        from dask.distributed import Client, LocalCluster
+    except ImportError:
+        raise MissingExtra("Dask is not installed: pip install 'tavrik_workout_sdk[batch]'") from None
 
     if scheduler != LOCAL:
         return Client(scheduler, timeout="10s"), None
@@ -160,7 +167,11 @@ def main(argv=None):
         print(f"tavrik_workout.batch: nothing to check: no file matches {' '.join(args.paths)}",
               file=sys.stderr)
         return 2
-    client, cluster = _client(args.scheduler or LOCAL, args.workers)
+    try:
+        client, cluster = _client(args.scheduler or LOCAL, args.workers)
+    except (MissingExtra, OSError) as error:
+        print(f"tavrik_workout.batch: {error}", file=sys.stderr)
+        return 2
     try:
         started = time.perf_counter()
         summary = summarise_paths(client, files, args.jsonl)

@@ -247,13 +247,13 @@ def remove_leftovers(folder):
             continue
         with suppress(OSError):
             stale = time.time() - entry.stat(follow_symlinks=False).st_mtime > _LEFTOVER_AGE
-            if stale or not _running(int(match.group(1))):
+            if stale or not process_running(int(match.group(1))):
                 os.unlink(entry.path)
                 removed += 1
     return removed
 
 
-def _running(pid):
+def process_running(pid):
     try:
         os.kill(pid, 0)
     except ProcessLookupError:

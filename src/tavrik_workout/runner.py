@@ -15,7 +15,8 @@ from functools import partial
 import tqdm
 
 from tavrik_workout.documents import Unreadable, printable
-from tavrik_workout.files import DEFAULT_MAX_SIZE, STDIN, display_name, read, read_stamped
+from tavrik_workout.files import (
+    DEFAULT_MAX_SIZE, STDIN, display_name, process_running, read, read_stamped)
 
 # Past either figure a run is worth a progress bar (when standard error is a terminal).
 PROGRESS_FILES = 200
@@ -34,6 +35,11 @@ class Source:
     text: str | None = None
     unreadable: str | None = None
     max_size: int = DEFAULT_MAX_SIZE
+
+    @property
+    def is_file(self):
+        """A file to read, not standard input."""
+        return self.text is None and self.unreadable is None
 
     def load(self):
         return self.load_stamped()[0]
@@ -120,13 +126,11 @@ def _start_worker(main):
     # A worker that outlived the command would hold its standard output open, and a
     # pipeline reading it would wait for ever.
     parent = os.getppid()
-    if sys.platform.startswith("linux") and _die_with_parent():
-        pass
-    else:
+    if not (sys.platform.startswith("linux") and _die_with_parent()):
         threading.Thread(target=_watch_parent, args=(parent,), daemon=True).start()
     # The parent may have gone before the signal was asked for.  (A forkserver parent is
     # not `main`, and ends when `main` does.)
-    if os.getppid() != parent or (parent != main and not _running(main)):
+    if os.getppid() != parent or (parent != main and not process_running(main)):
         os._exit(1)
 
 
@@ -144,16 +148,6 @@ def _watch_parent(parent):
     os._exit(1)
 
 
-def _running(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except OSError:
-        return True
-    return True
-
-
 def _guarded(function, failed, item):
     try:
         return function(item)
@@ -162,7 +156,7 @@ def _guarded(function, failed, item):
     except BaseException as error:
         # The module's own fault derives from BaseException, so that a bare `except
         # Exception` does not hide it; here it is one file's failure like any other.
-        message = "out of memory" if isinstance(error, MemoryError) else str(error) or type(error).__name__
+        message = "out of memory" if isinstance(error, MemoryError) else str(error) or "unexpected failure"
         return failed(item, message)
 
 

@@ -144,7 +144,7 @@ def checked_documents(args, console, *, validate, progress=True, tally=None):
     """Every document's Checked, in the order of the paths; `tally` counts them."""
     items = input_sources(args, console)
     if tally is not None:
-        tally.named = sum(item.text is None and item.unreadable is None for item in items)
+        tally.named = sum(item.is_file for item in items)
     function = partial(_check_source, jsonl=args.jsonl, validate=validate)
     for checked_list in runner.run(function, items, jobs=args.jobs, console=console,
                                    progress=progress and not args.quiet, failed=_check_failed):

@@ -61,10 +61,9 @@ def _format_source(source, mode):
     except ValueError as error:
         return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
     changed = normal != text
-    stdin = source.text is not None  # read by the calling process: standard input
     if mode == "diff":
         return Formatted(source.path, changed, "".join(_diff_lines(source.path, text, normal)))
-    if mode == "write" and stdin:
+    if mode == "write" and not source.is_file:
         return Formatted(source.path, changed, normal)
     if mode == "write" and changed:
         try:
@@ -87,7 +86,7 @@ def run(args):
     if mode == "write":
         # What a killed earlier run left next to the files this one rewrites.
         for folder in sorted({os.path.dirname(os.path.realpath(item.path))
-                              for item in items if item.text is None}):
+                              for item in items if item.is_file}):
             remove_leftovers(folder)
     status = 0
     tally = {"changed": 0, "unchanged": 0, "invalid": 0, "unreadable": 0, "left alone": 0}
@@ -121,7 +120,7 @@ def run(args):
                 console.out(result.output.removesuffix("\n"))
         else:
             tally["unchanged"] += 1
-    if not args.quiet and any(item.text is None for item in items):
+    if not args.quiet and any(item.is_file for item in items):
         console.err(_summary(tally, mode))  # not for an editor's standard input alone
     return status
 
