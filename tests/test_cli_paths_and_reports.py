@@ -3,6 +3,7 @@ git-ignored and excluded paths, case, links, each file once, nothing found), wha
 (summary, -q, --version, --stdin-filename, errors in words) and the Dask form of validate."""
 
 import importlib.util
+import io
 import os
 import pty
 import subprocess
@@ -13,7 +14,7 @@ import pytest
 
 from conftest import no_sanitizer
 from test_cli import BROKEN, FAULTY, NORMAL, SOUND, command, run
-from tavrik_workout import batch, files
+from tavrik_workout import batch, cli, files
 
 FAULTY_MESSAGE = "b: Block node must have at least one child"
 SCRIPT = Path(sys.executable).with_name("tavrik-workout")
@@ -102,29 +103,35 @@ class TestReports:
         write("loose.json", SOUND)
         assert run(capsys, "fmt", "-q", "-j1", "a.json", "loose.json") == (0, [], [])
 
-    def test_version_and_stdin_filename(self, folder):
-        done = command("--version")
-        assert done.returncode == 0 and done.stdout.decode().startswith("tavrik-workout 0.")
-        done = command("validate", "--stdin-filename", "plans/day1.json", "-", stdin=FAULTY.encode())
-        assert done.stdout.decode().splitlines() == [f"plans/day1.json: {FAULTY_MESSAGE}"]
-        assert done.stderr == b""  # no summary for an editor's single buffer
+    def test_version_and_stdin_filename(self, folder, capsys, monkeypatch):
+        status, out = usage(capsys, "--version")
+        assert (status, out.startswith("tavrik-workout 0."), out.count("\n")) == (0, True, 1)
+        monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(FAULTY.encode())))
+        assert run(capsys, "validate", "--stdin-filename", "plans/day1.json", "-") == (
+            1, [f"plans/day1.json: {FAULTY_MESSAGE}"], [])  # no summary for an editor's buffer
         # fmt writes standard input to standard output, never to the file it is named after.
         write("day1.json", SOUND)
-        done = command("fmt", "--stdin-filename", "day1.json", stdin=SOUND.encode())
-        assert (done.returncode, done.stdout.decode()) == (0, NORMAL)
+        monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(SOUND.encode())))
+        assert run(capsys, "fmt", "--stdin-filename", "day1.json") == (0, NORMAL.splitlines(), [])
         assert Path("day1.json").read_text(encoding="utf-8") == SOUND
 
-    def test_help_offers_only_what_the_command_takes(self, folder):
-        assert "jsonl" not in command("fmt", "--help").stdout.decode()
-        assert "--jsonl" in command("count", "--help").stdout.decode()
+    def test_help_offers_only_what_the_command_takes(self, folder, capsys):
+        assert "jsonl" not in usage(capsys, "fmt", "--help")[1]
+        assert "--jsonl" in usage(capsys, "count", "--help")[1]
 
-    def test_tool_errors_are_one_line_in_words(self, folder):
-        done = command("schema", "-o", "missing/dir/s.json")
-        assert (done.returncode, done.stderr.decode().splitlines()) == (
-            2, ["tavrik-workout: cannot write missing/dir/s.json: No such file or directory"])
-        done = command("validate", "--max-size", "lots", "x.json")
-        assert done.returncode == 2
-        assert "argument --max-size: expected a size in bytes" in done.stderr.decode()
+    def test_tool_errors_are_one_line_in_words(self, folder, capsys):
+        assert run(capsys, "schema", "-o", "missing/dir/s.json") == (
+            2, [], ["tavrik-workout: cannot write missing/dir/s.json: No such file or directory"])
+        status, err = usage(capsys, "validate", "--max-size", "lots", "x.json")
+        assert status == 2 and "argument --max-size: expected a size in bytes" in err
+
+
+def usage(capsys, *args):
+    """(exit status, output) of a run that argparse ends: help, version or a usage error."""
+    with pytest.raises(SystemExit) as stopped:
+        cli.main(list(args))
+    out, err = capsys.readouterr()
+    return stopped.value.code, out + err
 
 
 @no_sanitizer
