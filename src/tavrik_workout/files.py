@@ -284,21 +284,33 @@ def rewrite(path, text, stamp=None):
     try:
         _write_all(descriptor, data)
         if before is None:
-            os.fchmod(descriptor, 0o666 & ~_umask())
+            _chmod(descriptor, temporary, 0o666 & ~_umask())
         else:
-            _keep_attributes(path, target, before, descriptor)
+            _keep_attributes(path, target, before, descriptor, temporary)
         os.fsync(descriptor)
         if temporary is None:
             temporary = _link_unnamed(descriptor, folder)
+        # Closed before the rename, which Windows refuses on an open file.
+        os.close(descriptor)
+        descriptor = None
         _check_unchanged(path, target, stamp)
+        # The folder is not synced: a crash may bring back the old content, never a mixture,
+        # and a sync of the folder would double the cost of each rewrite.
         os.replace(temporary, target)
         temporary = None
-        _sync_folder(folder)
     finally:
-        os.close(descriptor)
+        if descriptor is not None:
+            os.close(descriptor)
         if temporary is not None:
             with suppress(OSError):
                 os.unlink(temporary)
+
+
+def _chmod(descriptor, temporary, mode):
+    if hasattr(os, "fchmod") and os.name != "nt":
+        os.fchmod(descriptor, mode)
+    else:
+        os.chmod(temporary, mode)  # always named where there is no fchmod
 
 
 def _check_rewritable(path, target, before):
@@ -356,7 +368,7 @@ def _write_all(descriptor, data):
         view = view[os.write(descriptor, view):]
 
 
-def _keep_attributes(path, target, before, descriptor):
+def _keep_attributes(path, target, before, descriptor, temporary):
     for name, value in _extended_attributes(target):
         with suppress(OSError):
             if os.getxattr(descriptor, name) == value:
@@ -366,7 +378,7 @@ def _keep_attributes(path, target, before, descriptor):
         except OSError as error:
             raise NotWritten(f"{path}: left alone: cannot keep its extended attribute "
                              f"{name} ({error.strerror})") from None
-    if hasattr(os, "fchown"):
+    if hasattr(os, "fchown") and os.name != "nt":
         now = os.fstat(descriptor)
         if (now.st_uid, now.st_gid) != (before.st_uid, before.st_gid):
             try:
@@ -375,7 +387,7 @@ def _keep_attributes(path, target, before, descriptor):
                 raise NotWritten(f"{path}: left alone: a rewrite would change its owner or "
                                  "group") from None
     # Last: a change of owner clears the set-user-id and set-group-id bits.
-    os.fchmod(descriptor, stat.S_IMODE(before.st_mode))
+    _chmod(descriptor, temporary, stat.S_IMODE(before.st_mode))
 
 
 def _extended_attributes(target):
@@ -391,13 +403,3 @@ def _umask():
     mask = os.umask(0o022)
     os.umask(mask)
     return mask
-
-
-def _sync_folder(folder):
-    # Makes the rename itself durable; not every platform can open a folder.
-    with suppress(OSError):
-        descriptor = os.open(folder, os.O_RDONLY)
-        try:
-            os.fsync(descriptor)
-        finally:
-            os.close(descriptor)

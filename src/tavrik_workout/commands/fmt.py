@@ -5,7 +5,8 @@ A file already in normal form is left alone; a document that does not read is re
 never left half-written, and keep the file's owner, group, mode and extended attributes.  A
 read-only file, one with other hard links, and one that changed since it was read are left
 alone with a message (exit status 2).  Standard input is written to standard output.  Reports
-go to standard error, so that standard output carries only documents or the diff.
+and a summary line go to standard error, so that standard output carries only documents or
+the diff.
 """
 
 import difflib
