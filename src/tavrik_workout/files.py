@@ -196,18 +196,22 @@ def read_stamped(path, max_size=DEFAULT_MAX_SIZE):
                 raise Unreadable("is a folder")
             if stat.S_ISREG(status.st_mode) and status.st_size > max_size:
                 raise Unreadable(_too_large(max_size))
-            return decode(_read_limited(file, max_size)), Stamp.of(status)
+            # A regular file in one piece (no second copy for the join); anything else,
+            # or a file still growing, in pieces.
+            first = status.st_size + 1 if stat.S_ISREG(status.st_mode) else _CHUNK
+            return decode(_read_limited(file, max_size, first)), Stamp.of(status)
     except OSError as error:
         raise Unreadable(error.strerror or str(error)) from None
     except MemoryError:
         raise Unreadable("out of memory while reading") from None
 
 
-def _read_limited(file, max_size):
+def _read_limited(file, max_size, first=_CHUNK):
     # In pieces, so that an endless special file costs at most max_size of memory.
-    pieces, total = [], 0
+    pieces, total, wanted = [], 0, first
     while True:
-        piece = file.read(min(_CHUNK, max_size + 1 - total))
+        piece = file.read(min(wanted, max_size + 1 - total))
+        wanted = _CHUNK
         if not piece:
             return b"".join(pieces)
         pieces.append(piece)
