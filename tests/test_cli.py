@@ -136,7 +136,8 @@ def test_fmt_rewrites_only_what_reads_and_differs(tree, capsys):
     status, out, err = run(capsys, "fmt", "-j1", ".")
     assert (status, out) == (2, [])
     assert err == [BINARY_LINE.replace("binary", "./binary"), BROKEN_LINE.replace("broken", "./broken"),
-                   "reformatted ./faulty.json", "reformatted ./loose.json"]
+                   "reformatted ./faulty.json", "reformatted ./loose.json",
+                   "2 files reformatted, 2 unchanged, 1 invalid, 1 unreadable"]
     assert Path("loose.json").read_text(encoding="utf-8") == NORMAL
     assert os.stat("loose.json").st_mode & 0o777 == 0o640
     assert os.stat("normal.json").st_mtime == 1_000_000_000
@@ -146,15 +147,16 @@ def test_fmt_rewrites_only_what_reads_and_differs(tree, capsys):
 
 
 @pytest.mark.parametrize("mode, out_start, err", table(
-    ("check", "check", [], ["would reformat loose.json"]),
+    ("check", "check", [], ["would reformat loose.json", "1 file would be reformatted, 1 unchanged"]),
     ("diff", "diff", ["--- loose.json", "+++ loose.json", f"@@ -1 +1,{NORMAL.count(chr(10))} @@", f"-{SOUND}",
-              "\\ No newline at end of file", "+{"], []),
+              "\\ No newline at end of file", "+{"], ["1 file would be reformatted, 1 unchanged"]),
 ))
 def test_fmt_check_and_diff_write_nothing(tree, capsys, mode, out_start, err):
     status, out, errors = run(capsys, "fmt", f"--{mode}", "-j1", "loose.json", "normal.json")
     assert (status, out[:len(out_start)], errors) == (1, out_start, err)
     assert Path("loose.json").read_text(encoding="utf-8") == SOUND
-    assert run(capsys, "fmt", f"--{mode}", "-j1", "normal.json")[:3] == (0, [], [])
+    assert run(capsys, "fmt", f"--{mode}", "-j1", "normal.json")[:3] == (
+        0, [], ["0 files would be reformatted, 1 unchanged"])
 
 
 def test_fmt_standard_input_goes_to_standard_output(tree):
@@ -173,7 +175,8 @@ def test_fmt_failed_write_leaves_the_file_whole(tree, capsys, monkeypatch, failu
     before = sorted(os.listdir())
     result, _, err = run(capsys, "fmt", "-j1", "loose.json")
     assert result == status
-    assert err == (["loose.json: cannot write: No space left on device"] if status == 2
+    assert err == (["loose.json: cannot write: No space left on device",
+                    "0 files reformatted, 0 unchanged, 1 left alone"] if status == 2
                    else ["tavrik-workout: interrupted"])
     assert Path("loose.json").read_text(encoding="utf-8") == SOUND
     assert sorted(os.listdir()) == before  # no temporary file left behind

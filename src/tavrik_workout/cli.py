@@ -5,6 +5,7 @@ import os
 import sys
 
 from tavrik_workout.commands import COMMANDS
+from tavrik_workout.documents import printable
 
 INTERRUPTED = 130
 
@@ -13,6 +14,7 @@ def parser():
     top = argparse.ArgumentParser(
         prog="tavrik-workout",
         description="Check, format and count workout JSON documents with tavrik_workout_sdk.")
+    top.add_argument("--version", action="version", version=_version())
     commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         sub = commands.add_parser(command.NAME, help=command.HELP, description=command.__doc__,
@@ -20,6 +22,14 @@ def parser():
         command.add_arguments(sub)
         sub.set_defaults(run=command.run)
     return top
+
+
+def _version():
+    try:
+        from importlib.metadata import PackageNotFoundError, version
+        return f"tavrik-workout {version('tavrik_workout_sdk')}"
+    except PackageNotFoundError:
+        return "tavrik-workout (version unknown: not installed)"
 
 
 def main(argv=None):
@@ -39,5 +49,16 @@ def main(argv=None):
         # PanicException, the module's fault, derives from BaseException; SystemExit passes.
         if not isinstance(error, Exception) and type(error).__name__ != "PanicException":
             raise
-        print(f"tavrik-workout: error: {type(error).__name__}: {error}", file=sys.stderr)
+        print(f"tavrik-workout: error: {printable(describe(error))}", file=sys.stderr)
         return 2
+
+
+def describe(error):
+    """An unexpected failure in words, on one line, without Python's class names."""
+    if isinstance(error, MemoryError):
+        return "out of memory"
+    if isinstance(error, OSError) and error.strerror:
+        return f"{error.strerror}: {error.filename}" if error.filename else error.strerror
+    if type(error).__name__ == "PanicException":
+        return f"internal fault of the module: {error}"
+    return str(error) or "unexpected failure"

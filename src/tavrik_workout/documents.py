@@ -5,11 +5,35 @@ unchanged in a worker process of a process pool or of a Dask cluster.
 """
 
 import re
+import unicodedata
 from dataclasses import dataclass
 
 import tavrik_workout_sdk as sdk
 
 _POSITION = re.compile(r"^(.*) at line (\d+) column (\d+)$", re.S)
+
+
+_ESCAPES = {"\n": "\\n", "\r": "\\r", "\t": "\\t"}
+
+
+def printable(text):
+    """`text` safe to print as one report line: a byte of a file name that is not UTF-8
+    (held as a lone surrogate) becomes `\\xNN`, and a control character an escape, so that
+    neither a strict standard output nor a document's own text can break or forge a line."""
+    if text.isprintable():
+        return text
+    return "".join(_printable_character(character) for character in text)
+
+
+def _printable_character(character):
+    code = ord(character)
+    if 0xDC80 <= code <= 0xDCFF:
+        return f"\\x{code - 0xDC00:02x}"
+    if character in _ESCAPES:
+        return _ESCAPES[character]
+    if unicodedata.category(character) in ("Cc", "Cs", "Zl", "Zp"):
+        return f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}"
+    return character
 
 
 class Unreadable(Exception):
@@ -30,36 +54,46 @@ class Checked:
     path: str
     line: int | None = None  # where a --jsonl document starts
     unreadable: str | None = None
+    failed: str | None = None  # the check itself failed on this document (out of memory)
     read_error: ReadError | None = None
     errors: tuple[str, ...] = ()
     sets: int | None = None
 
     @property
     def source(self):
-        return self.path if self.line is None else f"{self.path}:{self.line}"
+        path = printable(self.path)
+        return path if self.line is None else f"{path}:{self.line}"
 
     @property
     def valid(self):
-        return self.unreadable is None and self.read_error is None and not self.errors
+        return (self.unreadable is None and self.failed is None and self.read_error is None
+                and not self.errors)
 
     def problems(self):
-        """The report lines: `PATH:LINE:COLUMN: MESSAGE` for a read error, else `PATH: MESSAGE`."""
+        """The report lines: `PATH:LINE:COLUMN: MESSAGE` for a read error, else `PATH: MESSAGE`;
+        escaped by printable(), so one line each."""
         if self.unreadable is not None:
-            return [f"{self.source}: cannot read: {self.unreadable}"]
+            return [f"{self.source}: cannot read: {printable(self.unreadable)}"]
+        if self.failed is not None:
+            return [f"{self.source}: cannot check: {printable(self.failed)}"]
         if self.read_error is not None:
             error = self.read_error
             if error.line is None:
-                return [f"{self.source}: {error.message}"]
-            return [f"{self.path}:{error.line}:{error.column}: {error.message}"]
-        return [f"{self.source}: {message}" for message in self.errors]
+                return [f"{self.source}: {printable(error.message)}"]
+            return [f"{printable(self.path)}:{error.line}:{error.column}: {printable(error.message)}"]
+        return [f"{self.source}: {printable(message)}" for message in self.errors]
 
     def as_json(self):
-        record = {"path": self.path}
+        # JSON escapes control characters itself; only the bytes of a name that is not
+        # UTF-8 need a spelling that every encoder and reader accepts.
+        record = {"path": _escape_undecodable(self.path)}
         if self.line is not None:
             record["line"] = self.line
         record["valid"] = self.valid
         if self.unreadable is not None:
             record["errors"] = [{"message": f"cannot read: {self.unreadable}"}]
+        elif self.failed is not None:
+            record["errors"] = [{"message": f"cannot check: {self.failed}"}]
         elif self.read_error is not None:
             error = self.read_error
             record["errors"] = [{"message": error.message, "line": error.line, "column": error.column}]
@@ -68,6 +102,10 @@ class Checked:
         if self.sets is not None:
             record["sets"] = self.sets
         return record
+
+
+def _escape_undecodable(text):
+    return re.sub("[\udc80-\udcff]", lambda match: f"\\x{ord(match.group()) - 0xDC00:02x}", text)
 
 
 def decode(data):

@@ -1,16 +1,22 @@
 """Running one function over many files, in worker processes, with results in input order
 and an optional progress bar."""
 
+import ctypes
 import os
 import signal
 import sys
+import threading
+import time
 from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
 from dataclasses import dataclass
+from functools import partial
 
 import tqdm
 
-from tavrik_workout.documents import Unreadable
-from tavrik_workout.files import STDIN, display_name, read
+from tavrik_workout.documents import Unreadable, printable
+from tavrik_workout.files import (
+    DEFAULT_MAX_SIZE, STDIN, display_name, process_running, read, read_stamped)
 
 # Past either figure a run is worth a progress bar (when standard error is a terminal).
 PROGRESS_FILES = 200
@@ -28,26 +34,37 @@ class Source:
     path: str
     text: str | None = None
     unreadable: str | None = None
+    max_size: int = DEFAULT_MAX_SIZE
+
+    @property
+    def is_file(self):
+        """A file to read, not standard input."""
+        return self.text is None and self.unreadable is None
 
     def load(self):
+        return self.load_stamped()[0]
+
+    def load_stamped(self):
+        """(text, files.Stamp or None for standard input)."""
         if self.unreadable is not None:
             raise Unreadable(self.unreadable)
         if self.text is not None:
-            return self.text
-        return read(self.path)
+            return self.text, None
+        return read_stamped(self.path, self.max_size)
 
 
-def sources(paths):
-    """A Source per file; standard input is read here, once."""
+def sources(paths, max_size=DEFAULT_MAX_SIZE, *, stdin_name=None):
+    """A Source per file; standard input is read here, once, and reported as `stdin_name`."""
     result = []
     for path in paths:
         if path != STDIN:
-            result.append(Source(path))
+            result.append(Source(path, max_size=max_size))
             continue
+        name = stdin_name or display_name(path)
         try:
-            result.append(Source(display_name(path), text=read(path)))
+            result.append(Source(name, text=read(path, max_size)))
         except Unreadable as error:
-            result.append(Source(display_name(path), unreadable=str(error)))
+            result.append(Source(name, unreadable=str(error)))
     return result
 
 
@@ -70,6 +87,13 @@ class Console:
     def err(self, text):
         self._write(text, sys.stderr)
 
+    def line(self, text):
+        """A report line on standard output, escaped so that it stays one line."""
+        self.out(printable(text))
+
+    def err_line(self, text):
+        self.err(printable(text))
+
     def _write(self, text, file):
         if self.bar is None:
             print(text, file=file)
@@ -91,21 +115,63 @@ def _wants_progress(items):
     return size >= PROGRESS_BYTES
 
 
-def _ignore_interrupts():
+_PR_SET_PDEATHSIG = 1
+_WATCH_SECONDS = 0.5
+
+
+def _start_worker(main):
     # Ctrl-C reaches the whole process group; only the calling process acts on it, and
     # lets the workers finish what they are writing.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # A worker that outlived the command would hold its standard output open, and a
+    # pipeline reading it would wait for ever.
+    parent = os.getppid()
+    if not (sys.platform.startswith("linux") and _die_with_parent()):
+        threading.Thread(target=_watch_parent, args=(parent,), daemon=True).start()
+    # The parent may have gone before the signal was asked for.  (A forkserver parent is
+    # not `main`, and ends when `main` does.)
+    if os.getppid() != parent or (parent != main and not process_running(main)):
+        os._exit(1)
 
 
-def run(function, items, *, jobs, console, progress=True):
+def _die_with_parent():
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        return libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0) == 0
+    except (OSError, AttributeError):
+        return False
+
+
+def _watch_parent(parent):
+    while os.getppid() == parent:
+        time.sleep(_WATCH_SECONDS)
+    os._exit(1)
+
+
+def _guarded(function, failed, item):
+    try:
+        return function(item)
+    except (KeyboardInterrupt, SystemExit, GeneratorExit):
+        raise
+    except BaseException as error:
+        # The module's own fault derives from BaseException, so that a bare `except
+        # Exception` does not hide it; here it is one file's failure like any other.
+        message = "out of memory" if isinstance(error, MemoryError) else str(error) or "unexpected failure"
+        return failed(item, message)
+
+
+def run(function, items, *, jobs, console, progress=True, failed=None):
     """Yields function(item) for every item, in the order of `items`; with jobs > 1 the calls
-    run in that many worker processes."""
+    run in that many worker processes.  With `failed`, an exception of one call gives
+    failed(item, message) as its result, so that one bad input does not stop the others."""
+    if failed is not None:
+        function = partial(_guarded, function, failed)
     bar = None
     if progress and _wants_progress(items):
         bar = tqdm.tqdm(total=len(items), unit="file", file=sys.stderr, leave=False)
         console.bar = bar
     try:
-        for result in _results(function, items, jobs):
+        for result in _results(function, items, jobs, failed):
             yield result
             if bar is not None:
                 bar.update()
@@ -115,14 +181,34 @@ def run(function, items, *, jobs, console, progress=True):
             bar.close()
 
 
-def _results(function, items, jobs):
+def _results(function, items, jobs, failed=None):
     jobs = min(jobs, len(items))
     if jobs <= 1:
         yield from map(function, items)
         return
     # Several files to a task keeps the per-task cost small against many small files.
     chunk = max(1, min(32, len(items) // (jobs * 4)))
-    pool = ProcessPoolExecutor(max_workers=jobs, initializer=_ignore_interrupts)
+    done = 0
+    while done < len(items):
+        try:
+            for result in _pool_map(function, items[done:], jobs, chunk):
+                yield result
+                done += 1
+        except BrokenProcessPool:
+            if failed is None:
+                raise
+            # A worker died (a signal, the kernel's out-of-memory killer) on the next item
+            # or on one shortly after it: that item alone, in a pool of its own, tells.
+            try:
+                result, = _pool_map(function, items[done:done + 1], 1, 1)
+            except BrokenProcessPool:
+                result = failed(items[done], "the process checking it ended abruptly")
+            yield result
+            done += 1
+
+
+def _pool_map(function, items, jobs, chunk):
+    pool = ProcessPoolExecutor(max_workers=jobs, initializer=_start_worker, initargs=(os.getpid(),))
     try:
         yield from pool.map(function, items, chunksize=chunk)
     finally:

@@ -24,9 +24,9 @@ def run(args):
         status = max(status, status_of(checked))
         if checked.sets is None:
             for line in checked.problems():
-                console.out(line)
+                console.line(line)
         else:
             total += checked.sets
-            console.out(f"{checked.source}: {checked.sets}")
+            console.line(f"{checked.source}: {checked.sets}")
     console.out(f"total: {total}")
     return status

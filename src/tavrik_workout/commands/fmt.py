@@ -2,19 +2,24 @@
 
 A file already in normal form is left alone; a document that does not read is reported as by
 `validate` and left untouched.  Writes go through a temporary file and a rename, so a file is
-never left half-written.  Standard input is written to standard output.  Reports go to
-standard error, so that standard output carries only documents or the diff.
+never left half-written, and keep the file's owner, group, mode and extended attributes.  A
+read-only file, one with other hard links, and one that changed since it was read are left
+alone with a message (exit status 2).  Standard input is written to standard output.  Reports
+and a summary line go to standard error, so that standard output carries only documents or
+the diff.
 """
 
 import difflib
+import os
 from dataclasses import dataclass
 from functools import partial
 
 import tavrik_workout_sdk as sdk
 from tavrik_workout import runner
-from tavrik_workout.commands.common import INVALID, TROUBLE, add_input_arguments, input_sources
-from tavrik_workout.documents import Checked, Unreadable, read_error
-from tavrik_workout.files import STDIN_NAME, write_atomic
+from tavrik_workout.commands.common import (
+    INVALID, TROUBLE, add_input_arguments, input_sources, status_of)
+from tavrik_workout.documents import Checked, Unreadable, printable, read_error
+from tavrik_workout.files import NotWritten, remove_leftovers, rewrite
 
 NAME = "fmt"
 HELP = "rewrite workout documents in normal form"
@@ -36,9 +41,11 @@ class Formatted:
     output: str | None = None  # the normal form (standard input) or the diff
     problem: Checked | None = None  # a document that did not read, or a file that could not
     unwritable: str | None = None
+    refused: str | None = None  # a whole report line: why the file was left alone
 
 
 def _diff_lines(path, old, new):
+    path = printable(path)
     for line in difflib.unified_diff(old.splitlines(True), new.splitlines(True), path, path):
         yield line
         if not line.endswith("\n"):
@@ -47,7 +54,7 @@ def _diff_lines(path, old, new):
 
 def _format_source(source, mode):
     try:
-        text = source.load()
+        text, stamp = source.load_stamped()
     except Unreadable as error:
         return Formatted(source.path, problem=Checked(source.path, unreadable=str(error)))
     try:
@@ -55,42 +62,73 @@ def _format_source(source, mode):
     except ValueError as error:
         return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
     changed = normal != text
-    stdin = source.path == STDIN_NAME
     if mode == "diff":
         return Formatted(source.path, changed, "".join(_diff_lines(source.path, text, normal)))
-    if mode == "write" and stdin:
+    if mode == "write" and not source.is_file:
         return Formatted(source.path, changed, normal)
     if mode == "write" and changed:
         try:
-            write_atomic(source.path, normal)
+            rewrite(source.path, normal, stamp)
+        except NotWritten as refusal:
+            return Formatted(source.path, refused=str(refusal))
         except OSError as error:
             return Formatted(source.path, unwritable=error.strerror or str(error))
     return Formatted(source.path, changed)
+
+
+def _format_failed(source, message):
+    return Formatted(source.path, problem=Checked(source.path, failed=message))
 
 
 def run(args):
     console = runner.Console()
     mode = "check" if args.check else "diff" if args.diff else "write"
     items = input_sources(args, console)
+    if mode == "write":
+        # What a killed earlier run left next to the files this one rewrites.
+        for folder in sorted({os.path.dirname(os.path.realpath(item.path))
+                              for item in items if item.is_file}):
+            remove_leftovers(folder)
     status = 0
+    tally = {"changed": 0, "unchanged": 0, "invalid": 0, "unreadable": 0, "left alone": 0}
     function = partial(_format_source, mode=mode)
-    for result in runner.run(function, items, jobs=args.jobs, console=console):
+    for result in runner.run(function, items, jobs=args.jobs, console=console,
+                             progress=not args.quiet, failed=_format_failed):
         if result.problem is not None:
-            status = max(status, TROUBLE if result.problem.unreadable else INVALID)
+            problem = status_of(result.problem)
+            status = max(status, problem)
+            tally["unreadable" if problem == TROUBLE else "invalid"] += 1
             for line in result.problem.problems():
-                console.err(line)
-        elif result.unwritable is not None:
+                console.err_line(line)
+        elif result.refused is not None or result.unwritable is not None:
             status = TROUBLE
-            console.err(f"{result.path}: cannot write: {result.unwritable}")
+            tally["left alone"] += 1
+            console.err_line(result.refused if result.refused is not None
+                             else f"{result.path}: cannot write: {result.unwritable}")
         elif mode == "write" and result.output is not None:
+            tally["changed" if result.changed else "unchanged"] += 1
             console.out(result.output.removesuffix("\n"))
         elif result.changed:
+            tally["changed"] += 1
             if mode == "write":
-                console.err(f"reformatted {result.path}")
+                if not args.quiet:
+                    console.err_line(f"reformatted {result.path}")
                 continue
             status = max(status, INVALID)
             if mode == "check":
-                console.err(f"would reformat {result.path}")
+                console.err_line(f"would reformat {result.path}")
             else:
                 console.out(result.output.removesuffix("\n"))
+        else:
+            tally["unchanged"] += 1
+    if not args.quiet and any(item.is_file for item in items):
+        console.err(_summary(tally, mode))  # not for an editor's standard input alone
     return status
+
+
+def _summary(tally, mode):
+    changed = tally["changed"]
+    done = "reformatted" if mode == "write" else "would be reformatted"
+    parts = [f"{changed:,} file{'' if changed == 1 else 's'} {done}", f"{tally['unchanged']:,} unchanged"]
+    parts += [f"{tally[what]:,} {what}" for what in ("invalid", "unreadable", "left alone") if tally[what]]
+    return ", ".join(parts)

@@ -4,8 +4,12 @@ Point an editor at it for completion and checking of workout files; the tree's s
 rules are checked by `validate` alone.
 """
 
+import os
 import sys
 from importlib import resources
+
+from tavrik_workout.documents import printable
+from tavrik_workout.files import NotWritten, remove_leftovers, rewrite
 
 NAME = "schema"
 HELP = "print the JSON Schema of the normal form"
@@ -19,7 +23,16 @@ def run(args):
     text = (resources.files("tavrik_workout") / "workout.schema.json").read_text(encoding="utf-8")
     if args.output is None:
         sys.stdout.write(text)
-    else:
-        with open(args.output, "w", encoding="utf-8") as out:
-            out.write(text)
+        return 0
+    folder = os.path.dirname(os.path.realpath(args.output))
+    remove_leftovers(folder)
+    try:
+        rewrite(args.output, text)
+    except NotWritten as refusal:
+        print(f"tavrik-workout: {printable(str(refusal))}", file=sys.stderr)
+        return 2
+    except OSError as error:
+        print(f"tavrik-workout: cannot write {printable(args.output)}: "
+              f"{error.strerror or error}", file=sys.stderr)
+        return 2
     return 0
