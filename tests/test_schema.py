@@ -5,6 +5,7 @@ a person editing a file breaks them, at the place an editor shows."""
 import copy
 import json
 import pathlib
+import re
 
 import jsonschema
 import pytest
@@ -71,15 +72,43 @@ MUTANTS = table(
      "$", "required", "'version' is a required property"),
     ("required-node-member-removed", lambda d: d["root"].pop("payload"),
      "$.root", "required", "'payload' is a required property"),
+    # A tagged alternative is chosen by its tag, so the fault is named where it is: a
+    # misspelt tag as a name not among the tags, and a fault inside the chosen alternative
+    # as that fault, not as "valid under none of" the alternatives.
     ("kind-tag-misspelt", lambda d: d["root"]["kind"].update(type="Sesion"),
-     "$.root.kind", "oneOf", "{'type': 'Sesion'} is not valid under any of the given schemas"),
+     "$.root.kind.type", "enum", "'Sesion' is not one of ['Set', 'Exercise', 'Block', 'Session'"),
     ("payload-tag-misspelt", lambda d: first_set(d)["payload"].update(type="leaf"),
-     "$.root.children[0].children[0].children[0].payload", "oneOf", "is not valid under any of the given schemas"),
+     "$.root.children[0].children[0].children[0].payload.type", "enum",
+     "'leaf' is not one of ['Leaf', 'Exercise', 'Block', 'Temporal', 'Custom']"),
     ("unit-misspelt", lambda d: d["root"]["children"][1]["children"][0]["children"][0]["payload"]["measures"][0][
-        "value"].update(unit="meters"), "$.root.children[1].children[0].children[0].payload", "oneOf",
-     "is not valid under any of the given schemas"),
+        "value"].update(unit="meters"), "$.root.children[1].children[0].children[0].payload.measures[0].value.unit",
+     "enum", "'meters' is not one of ['Meters', 'Kilometers', 'Miles']"),
     ("u32-out-of-range", lambda d: first_set(d)["payload"]["measures"][1]["value"].update(bpm=2**32),
-     "$.root.children[0].children[0].children[0].payload", "oneOf", "is not valid under any of the given schemas"),
+     "$.root.children[0].children[0].children[0].payload.measures[1].value.bpm", "maximum",
+     "4294967296 is greater than the maximum of 4294967295"),
+    ("measure-member-missing", lambda d: first_set(d)["payload"]["measures"][0]["value"].pop("seconds"),
+     "$.root.children[0].children[0].children[0].payload.measures[0].value", "required",
+     "'seconds' is a required property"),
+    ("member-of-another-payload", lambda d: first_set(d)["payload"].update(rest_seconds=60.0),
+     "$.root.children[0].children[0].children[0].payload", "additionalProperties",
+     "Additional properties are not allowed ('rest_seconds' was unexpected)"),
+    ("custom-kind-without-name", lambda d: d["root"].update(kind={"type": "Custom"}),
+     "$.root.kind", "required", "'value' is a required property"),
+    ("unit-kind-with-content", lambda d: d["root"]["kind"].update(value="x"),
+     "$.root.kind", "additionalProperties", "Additional properties are not allowed ('value' was unexpected)"),
+    ("circuit-rounds-as-text", lambda d: d["root"]["children"][1]["payload"]["execution_mode"]["value"].update(
+        rounds="6"), "$.root.children[1].payload.execution_mode.value.rounds", "type", "'6' is not of type 'integer'"),
+    ("lap-trigger-misspelt", lambda d: d["laps"][0].update(trigger="manual"),
+     "$.laps[0].trigger", "enum", "'manual' is not one of ['Manual', 'Distance', 'Time', 'HeartRateZone', 'Auto']"),
+    ("custom-trigger-misspelt", lambda d: d["laps"][1].update(trigger={"custom": "x"}),
+     "$.laps[1].trigger", "additionalProperties", "Additional properties are not allowed ('custom' was unexpected)"),
+    ("metric-a-number", lambda d: d["streams"]["channels"][0].update(metric=3),
+     "$.streams.channels[0].metric", "type", "3 is not of type 'string', 'object'"),
+    ("samples-of-the-other-kind", lambda d: d["streams"]["channels"][0].update(
+        data={"type": "Position", "values": [None, 1.0]}),
+     "$.streams.channels[0].data.values[1]", "oneOf", "1.0 is not valid under any of the given schemas"),
+    ("schema-member-in-a-node", lambda d: d["root"].update({"$schema": "x"}),
+     "$.root", "additionalProperties", "Additional properties are not allowed ('$schema' was unexpected)"),
     ("u64-out-of-range", lambda d: d["laps"][0].update(start_index=2**64),
      "$.laps[0].start_index", "maximum", "18446744073709551616 is greater than the maximum of 18446744073709551615"),
     ("negative-index", lambda d: d["laps"][0].update(end_index=-1),
@@ -110,6 +139,37 @@ def test_broken_normal_forms_are_rejected_where_an_editor_shows_them(validator, 
 def test_mutants_start_from_a_valid_normal_form(validator):
     validator.validate(BASE)
     assert BASE["laps"] and BASE["streams"]["timestamps"]
+
+
+def test_a_top_level_schema_member_is_allowed_and_read_by_the_module(validator):
+    text = json.dumps({"$schema": "../schema/workout.schema.json", **BASE})
+    validator.validate(json.loads(text))
+    assert sdk.validate_workout(text) == []
+    with pytest.raises(jsonschema.ValidationError, match="1 is not of type 'string'"):
+        validator.validate({**json.loads(text), "$schema": 1})
+
+
+def test_schema_names_itself_and_every_member_says_what_it_means(validator):
+    schema = validator.schema
+    assert schema["$id"].startswith("urn:") and schema["title"]
+
+    def walk(value, path):
+        if isinstance(value, dict):
+            for name, member in value.get("properties", {}).items():
+                if isinstance(member, dict) and name != "type":
+                    # A meaning in words, not only where the member stands in the normal form.
+                    description = member.get("description", "")
+                    assert re.match(r"[A-Z].*\.$", description) and not description.startswith("Member "), \
+                        f"{path}.{name}: {description!r}"
+            for key, item in value.items():
+                walk(item, f"{path}.{key}")
+        elif isinstance(value, list):
+            for index, item in enumerate(value):
+                walk(item, f"{path}[{index}]")
+
+    walk(schema["$defs"], "$defs")
+    described = [then["then"] for d in schema["$defs"].values() for then in d.get("allOf", [])]
+    assert len(described) == 33 and all(len(t["description"]) > len("`type` is \"Set\".") for t in described)
 
 
 def test_schema_command_prints_the_installed_schema(capsys, tmp_path):
