@@ -12,7 +12,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 
 import tavrik_workout_sdk as sdk
-from conftest import table
+from conftest import SET_NODE, doc, node, table
 from test_roundtrip_property import workouts
 from typing_support import REPOSITORY, SCHEMA
 
@@ -180,3 +180,91 @@ def test_schema_command_prints_the_installed_schema(capsys, tmp_path):
     target = tmp_path / "workout.schema.json"
     assert cli.main(["schema", "-o", str(target)]) == 0
     assert target.read_text(encoding="utf-8") == SCHEMA.read_text(encoding="utf-8")
+
+
+# ---- what a JSON Schema cannot see ----
+
+def normal_text(root=SET_NODE, **members):
+    """A small document in normal form, with top-level members given as JSON texts."""
+    return sdk.to_json(doc(root, **members)) + "\n"
+
+
+SET_TEMPORAL = node(kind='{"type":"Set"}', payload='{"type":"Temporal"}', node_id="s")
+TWINS = node(kind='{"type":"Session"}', payload='{"type":"Temporal"}', node_id="day",
+             children=[node(node_id="a"), node(node_id="a"), node(node_id="")])
+DEEP = "[" * 130 + "]" * 130
+DISAGREED = normal_text().replace('"version": "1"', '"version": "1", "id": "again"')
+
+LIMITS = table(
+    # (id, clause of the schema's description, its words, document, schema accepts, the module's verdict)
+    ("integer-with-fraction", 1, "integer members written with a fraction",
+     doc(node(payload='{"type":"Leaf","measures":[{"type":"Reps","value":10.0}]}')), True,
+     "read error: invalid type: floating point `10.0`, expected u32"),
+    ("integer-with-exponent", 1, "an exponent", doc(laps='[{"start_index":1e1,"trigger":"Manual"}]'), True,
+     "read error: invalid type: floating point `10.0`, expected usize"),
+    ("integer-minus-zero", 1, "as -0",
+     doc(node(payload='{"type":"Leaf","measures":[{"type":"Calories","value":-0}]}')), True,
+     "read error: invalid type: floating point `-0.0`, expected u32"),
+    ("nesting-depth", 2, "nesting depth", doc(metadata='{"deep":' + DEEP + "}"), True,
+     "read error: recursion limit exceeded"),
+    ("repeated-member", 3, "repeated members", DISAGREED, True, "read error: duplicate field `id`"),
+    ("double-out-of-range", 4, "numbers out of range of a double",
+     doc(node(payload='{"type":"Exercise","rest_seconds":1e400}', kind='{"type":"Exercise"}')), True,
+     "read error: number out of range"),
+    ("unpaired-surrogate", 5, "unpaired surrogate", doc(sport='"\\udc00"'), True,
+     "read error: lone leading surrogate in hex escape"),
+    ("structural-rule", 6, "structural rules", doc(SET_TEMPORAL), True,
+     "validation errors: s: NodeKind Set does not match payload variant"),
+    ("duplicate-and-empty-ids", 7, "duplicate or empty node ids", normal_text(TWINS), True, "valid"),
+    ("recorded-data-inconsistent", 8, "recorded data that disagrees with itself",
+     normal_text(streams='{"timestamps":[2.0,1.0],"channels":[{"metric":"Power","data":{"type":"Scalar","values":[1.0]}}]}',
+         laps='[{"start_index":9,"end_index":3,"trigger":"Manual"}]'), True, "valid"),
+    ("number-spelling", 9, "number forms such as 90 for 90.0",
+     normal_text(laps='[{"summary":{"avg_hr":90.0},"trigger":"Manual"}]').replace("90.0", "90"), True,
+     "valid, not in normal form"),
+    # And the other way round: what the module reads but never writes.
+    ("null-optional-member", 0, "null or empty members", doc(sport="null"), False, "valid, not in normal form"),
+    ("array-form", 0, "the array forms", '["w","1",null,null,' + SET_NODE + ",null]", False,
+     "valid, not in normal form"),
+    ("tag-as-object", 0, "tags given as objects", doc(node(kind='{"type":{"Set":null}}')), False,
+     "valid, not in normal form"),
+)
+
+
+def module_verdict(text):
+    try:
+        written = sdk.to_json(text)
+    except ValueError as error:
+        return "read error: " + re.sub(r"^parse error: | at line \d+ column \d+$", "", str(error))
+    try:
+        sdk.parse_workout(text)
+    except ValueError as error:
+        return str(error)
+    return "valid" if written + "\n" == text else "valid, not in normal form"
+
+
+@pytest.mark.parametrize("clause, words, text, schema_accepts, verdict", LIMITS)
+def test_schema_and_module_disagree_exactly_where_the_description_says(validator, clause, words, text,
+                                                                        schema_accepts, verdict):
+    errors = list(validator.iter_errors(json.loads(text)))
+    assert (errors == []) == schema_accepts, [e.message for e in errors]
+    assert module_verdict(text) == verdict
+    description = validator.schema["description"]
+    if clause:
+        start = description.index(f"({clause})")
+        end = description.find(f"({clause + 1})", start)
+        assert words in description[start:end if end > 0 else None]
+    else:
+        assert words in description
+
+
+def test_every_limit_the_schema_states_has_an_example_and_is_in_the_readme(validator):
+    stated = [int(n) for n in re.findall(r"\((\d+)\) ", validator.schema["description"])]
+    assert stated == list(range(1, len(stated) + 1))
+    assert {p.values[0] for p in LIMITS} - {0} == set(stated)
+    readme = (REPOSITORY / "README.md").read_text(encoding="utf-8")
+    section = readme[readme.index("## Types and schema"):]
+    section = " ".join(section[:section.find("\n## ", 1)].split())
+    for case in LIMITS:
+        if case.values[0]:
+            assert case.values[1] in section, case.values[1]
