@@ -50,7 +50,7 @@ def test_generated_normal_forms_are_valid(validator, workout):
     validator.validate(normal_form(json.dumps(workout)))
 
 
-BASE = normal_form((REPOSITORY / "examples" / "run_with_streams.json").read_text(encoding="utf-8"))
+BASE = normal_form((REPOSITORY / "examples" / "run_with_streams.workout.json").read_text(encoding="utf-8"))
 
 
 def first_set(doc):
