@@ -30,7 +30,7 @@ say "building the module (C++23; the first build takes a minute or two)"
 status=0
 "${pip[@]}" install -v --no-build-isolation -C cmake.define.TAVRIK_WERROR=$werror \
     -C cmake.define.TAVRIK_SANITIZE=OFF . 2>&1 | tee "$log" |
-    grep --line-buffered -oE '\[[0-9]+/[0-9]+\] [A-Z][a-z]+ .*' |
+    grep --line-buffered -oE '\*\*\* .*|\[[0-9]+/[0-9]+\] [A-Z][a-z]+ .*' |
     sed -u 's/^/demo:   /' >&2 || status=${PIPESTATUS[0]}
 if [ "$status" -ne 0 ]; then
     tail -n 40 "$log" >&2

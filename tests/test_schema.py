@@ -268,3 +268,23 @@ def test_every_limit_the_schema_states_has_an_example_and_is_in_the_readme(valid
     for case in LIMITS:
         if case.values[0]:
             assert case.values[1] in section, case.values[1]
+
+
+def docs_json_blocks():
+    text = (REPOSITORY / "docs" / "format.md").read_text(encoding="utf-8")
+    return re.findall(r"```json\n(.*?)```", text, re.S)
+
+
+def test_the_format_guide_shows_valid_documents_in_normal_form(validator):
+    whole, recorded = docs_json_blocks()
+    # The guide's document, laid out by hand, is the normal form apart from its layout.
+    assert json.loads(sdk.to_json(whole)) == json.loads(whole)
+    assert sdk.validate_workout(whole) == [] and sdk.count_sets(whole) == 1
+    validator.validate(json.loads(whole))
+    # Its recorded data fits a document of its own: the same laps and channel lengths.
+    with_recorded = doc()[:-1] + "," + recorded + "}"
+    parsed = sdk.parse_workout(with_recorded)
+    validator.validate(json.loads(sdk.to_json(with_recorded)))
+    samples = len(parsed["streams"]["timestamps"])
+    assert all(len(c["data"]["values"]) == samples for c in parsed["streams"]["channels"])
+    assert all(0 <= lap["start_index"] <= lap["end_index"] < samples for lap in parsed["laps"])
