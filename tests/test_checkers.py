@@ -94,3 +94,13 @@ def test_the_companion_package_is_typed_for_its_users(tmp_path):
     status, output = mypy("--strict", "--cache-dir", str(tmp_path / ".mypy_cache"), "use.py", cwd=tmp_path)
     assert "missing library stubs or py.typed marker" not in output
     assert (status, output.strip()) == (0, "Success: no issues found in 1 source file")
+
+
+def test_installed_metadata_carries_the_repositorys_license():
+    from importlib.metadata import files, metadata
+
+    meta = metadata("tavrik_workout_sdk")
+    assert (meta["License-Expression"], meta.get_all("License-File")) == ("MIT", ["LICENSE"])
+    shipped = next(f for f in files("tavrik_workout_sdk") if f.name == "LICENSE")
+    assert shipped.read_text(encoding="utf-8") == (REPOSITORY / "LICENSE").read_text(encoding="utf-8")
+    assert "MIT License" in shipped.read_text(encoding="utf-8")
