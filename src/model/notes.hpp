@@ -82,7 +82,7 @@ TAVRIK_MEMBER_NOTE(&NodePayload::Exercise::measures, "Measures that hold for eve
 TAVRIK_MEMBER_NOTE(&NodePayload::Exercise::intensity, "How hard the exercise is meant to be.");
 TAVRIK_MEMBER_NOTE(&NodePayload::Exercise::rest_seconds, "Rest between the sets, in seconds.");
 TAVRIK_MEMBER_NOTE(&NodePayload::Block::execution_mode, "How the block's children are run.");
-TAVRIK_MEMBER_NOTE(&NodePayload::Block::rest_seconds, "Rest in seconds: between the rounds of a circuit, otherwise after the block.");
+TAVRIK_MEMBER_NOTE(&NodePayload::Block::rest_seconds, "Rest after the block, in seconds (for a circuit, usually between its rounds).");
 TAVRIK_MEMBER_NOTE(&NodePayload::Temporal::rest_seconds, "Rest after this grouping, in seconds.");
 
 TAVRIK_ALTERNATIVE_NOTE(ExecutionMode::Sequential, "The children one after another.");
