@@ -222,6 +222,9 @@ LIMITS = table(
     ("number-spelling", 9, "number forms such as 90 for 90.0",
      normal_text(laps='[{"summary":{"avg_hr":90.0},"trigger":"Manual"}]').replace("90.0", "90"), True,
      "valid, not in normal form"),
+    ("free-form-number-rounded", 10, "free-form numbers that a double cannot hold exactly",
+     normal_text(metadata='{"serial":123456789012345678901234567890}').replace(
+         "1.2345678901234568e+29", "123456789012345678901234567890"), True, "valid, not in normal form"),
     # And the other way round: what the module reads but never writes.
     ("null-optional-member", 0, "null or empty members", doc(sport="null"), False, "valid, not in normal form"),
     ("array-form", 0, "the array forms", '["w","1",null,null,' + SET_NODE + ",null]", False,

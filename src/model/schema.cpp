@@ -397,7 +397,9 @@ constexpr std::string_view limits_note =
     "(8) recorded data that disagrees with itself (timestamps out of order, channels of another "
     "length, lap indices beyond the samples); "
     "(9) the normal form's spelling: number forms such as 90 for 90.0, member order and layout "
-    "(compare with to_json).";
+    "(compare with to_json); "
+    "(10) free-form numbers that a double cannot hold exactly, such as an integer beyond 64 bits, "
+    "which to_json writes back rounded.";
 
 }  // namespace
 
