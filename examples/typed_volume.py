@@ -1,7 +1,7 @@
 """Sums the training volume (repetitions times load, in kilograms) of every set in a plan,
 with the types that tavrik_workout_sdk's stubs give the parsed workout.
 
-    python examples/typed_volume.py [FILE.json]
+    python examples/typed_volume.py [FILE.workout.json]
 
 Type-checked in the test suite with mypy --strict and basedpyright.
 """
@@ -54,4 +54,4 @@ def main(path: pathlib.Path) -> None:
 
 
 if __name__ == "__main__":
-    main(pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "plan_12_week_strength.json")
+    main(pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "plan_12_week_strength.workout.json")

@@ -27,14 +27,7 @@ if [ -z "$build_dir" ] && [ "$sanitize" = ON ]; then
     build_dir="build/sanitize-{wheel_tag}"
 fi
 
-if ! tavrik_python_ok "$venv/bin/python" "$version"; then
-    base=$(tavrik_python "$version")
-    echo "Creating $venv with $base" >&2
-    rm -rf "$venv"
-    "$base" -m venv "$venv"
-    # Keeps git from listing environments whose names .gitignore does not cover.
-    echo '*' >"$venv/.gitignore"
-fi
+tavrik_make_venv "$venv" "$version"
 python=$venv/bin/python
 pip=("$python" -m pip --disable-pip-version-check)
 

@@ -6,8 +6,9 @@
 # candidate is run to check it, since a name on PATH may be a shim that fails or a
 # different interpreter.
 # Executed, it prints the interpreter's path (`scripts/python.sh 3.13` for one version).
-# Sourced, it defines tavrik_python [X.Y] (which prints it), tavrik_python_ok PATH [X.Y] and
-# tavrik_venv, which prints the virtual environment that install.sh and test.sh use.
+# Sourced, it defines tavrik_python [X.Y] (which prints it), tavrik_python_ok PATH [X.Y],
+# tavrik_venv, which prints the virtual environment that install.sh and test.sh use, and
+# tavrik_make_venv VENV [X.Y], which creates it when it is missing or unusable.
 
 tavrik_python_ok() {
     local wanted=${2:-}
@@ -88,6 +89,21 @@ tavrik_venv() {
         sanitize=-sanitize
     fi
     printf '%s\n' "${TAVRIK_VENV:-.venv${TAVRIK_PYTHON_VERSION:+-$TAVRIK_PYTHON_VERSION}$sanitize}"
+}
+
+# Makes VENV a virtual environment of a CPython 3.12 or later (of minor version X.Y when
+# given) unless it already is one.
+tavrik_make_venv() {  # tavrik_make_venv VENV [X.Y]
+    local venv=$1 wanted=${2:-} base
+    if tavrik_python_ok "$venv/bin/python" "$wanted"; then
+        return
+    fi
+    base=$(tavrik_python "$wanted") || return
+    echo "Creating $venv with $base" >&2
+    rm -rf "$venv"
+    "$base" -m venv "$venv" || return
+    # Keeps git from listing environments whose names .gitignore does not cover.
+    echo '*' >"$venv/.gitignore"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

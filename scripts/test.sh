@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and installs the module (scripts/install.sh, which also reads TAVRIK_PYTHON_VERSION,
 # TAVRIK_VENV, TAVRIK_SANITIZE and TAVRIK_BUILD_DIR), then runs the test suite.  Extra
-# arguments go to pytest (for example: ./scripts/test.sh -k arguments -x).
+# arguments go to pytest (for example: ./scripts/test.sh -k arguments -x).  Tests marked slow
+# run only with CI=true or when a -m of the caller's asks for them.
 #
 # With TAVRIK_SANITIZE=ON the interpreter, which is not instrumented itself, starts with the
 # compiler's AddressSanitizer runtime preloaded, and the first report of either sanitizer
@@ -13,6 +14,11 @@ source scripts/python.sh
 bash scripts/install.sh
 python=$(tavrik_venv)/bin/python
 pytest=(-m pytest tests -q)
+# The tests marked slow (a second build of the module, minute-long runs) run in CI; locally
+# only when asked for, e.g. ./scripts/test.sh -m "slow or not slow" (a later -m wins).
+if [ "${CI:-}" != true ]; then
+    pytest+=(-m "not slow")
+fi
 
 if [ "${TAVRIK_SANITIZE:-OFF}" = ON ]; then
     libasan=$("${CXX:-g++}" -print-file-name=libasan.so)

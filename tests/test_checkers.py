@@ -84,3 +84,23 @@ def test_typed_example_passes_basedpyright(tmp_path):
     shutil.copy(REPOSITORY / "examples" / "typed_volume.py", tmp_path)
     status, output = basedpyright("typed_volume.py", cwd=tmp_path)
     assert status == 0 and "0 errors, 0 warnings, 0 notes" in output, output
+
+
+def test_the_companion_package_is_typed_for_its_users(tmp_path):
+    from importlib.resources import files
+
+    assert (files("tavrik_workout") / "py.typed").is_file()
+    (tmp_path / "use.py").write_text("import tavrik_workout\n\nprint(tavrik_workout.__name__)\n")
+    status, output = mypy("--strict", "--cache-dir", str(tmp_path / ".mypy_cache"), "use.py", cwd=tmp_path)
+    assert "missing library stubs or py.typed marker" not in output
+    assert (status, output.strip()) == (0, "Success: no issues found in 1 source file")
+
+
+def test_installed_metadata_carries_the_repositorys_license():
+    from importlib.metadata import files, metadata
+
+    meta = metadata("tavrik_workout_sdk")
+    assert (meta["License-Expression"], meta.get_all("License-File")) == ("MIT", ["LICENSE"])
+    shipped = next(f for f in files("tavrik_workout_sdk") if f.name == "LICENSE")
+    assert shipped.read_text(encoding="utf-8") == (REPOSITORY / "LICENSE").read_text(encoding="utf-8")
+    assert "MIT License" in shipped.read_text(encoding="utf-8")

@@ -137,8 +137,8 @@ def test_leak(name, path, args, kwargs, expected):
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 THREAD_INPUTS = [
     RICH, REJECTED, "", "[", '{"id":"w"}', RICH[:-1], RICH + "x",
-    (EXAMPLES / "run_with_streams.json").read_text(),
-    (EXAMPLES / "broken_missing_comma.json").read_text(),
+    (EXAMPLES / "run_with_streams.workout.json").read_text(),
+    (EXAMPLES / "broken_missing_comma.workout.json").read_text(),
 ]
 
 

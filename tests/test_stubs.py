@@ -23,12 +23,25 @@ FUNCTIONS = {n.name: n for n in TREE.body if isinstance(n, ast.FunctionDef)}
 
 def test_stubtest_reports_nothing(tmp_path):
     # Type aliases exist only for checkers and, unlike classes, cannot be marked
-    # @type_check_only, so they are the one thing stubtest is told to expect missing.
-    allowlist = tmp_path / "allowlist.txt"
-    allowlist.write_text("".join(f"tavrik_workout_sdk.{name}\n" for name in sorted(ALIASES)))
+    # @type_check_only, so they are the one thing stubtest is told to expect missing: the
+    # repository's allowlist, which users pass too.
+    allowlist = REPOSITORY / "stubtest-allowlist.txt"
     status, output = run([sys.executable, "-m", "mypy.stubtest", "tavrik_workout_sdk", "--allowlist", str(allowlist)],
                          tmp_path, needs_module=True)
     assert (status, output.strip()) == (0, "Success: no issues found in 1 module")
+
+
+def test_repository_allowlist_names_exactly_the_aliases():
+    allowlist = REPOSITORY / "stubtest-allowlist.txt"
+    listed = [line for line in allowlist.read_text(encoding="utf-8").splitlines() if line and line[0] != "#"]
+    assert listed == [f"tavrik_workout_sdk.{name}" for name in sorted(ALIASES)]
+    assert len(listed) == 11
+
+
+def test_stubtest_without_the_allowlist_reports_just_the_aliases(tmp_path):
+    status, output = run([sys.executable, "-m", "mypy.stubtest", "tavrik_workout_sdk"], tmp_path, needs_module=True)
+    reported = set(re.findall(r"^error: tavrik_workout_sdk\.(\w+) is not present at runtime", output, re.M))
+    assert status == 1 and reported == set(ALIASES), output
 
 
 def test_functions_and_docstrings_are_the_modules():
