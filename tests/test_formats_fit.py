@@ -312,3 +312,29 @@ class TestWorkouts:
     def test_export_refuses_an_invalid_document(self):
         with pytest.raises(FormatError, match="parse error: missing field `root`"):
             write_fit_workout('{"id": "w", "version": "1"}')
+
+
+class TestExportTargets:
+    def plan(self, sport, intensity, measures=({"type": "Duration", "value": {"seconds": 60}},)):
+        return json.dumps({"id": "w", "version": "1", "sport": sport, "root": {
+            "id": "r", "kind": {"type": "Session"}, "payload": {"type": "Temporal"},
+            "children": [{"id": "s", "kind": {"type": "Set"}, "payload": {
+                "type": "Leaf", "measures": list(measures), "intensity": intensity}}]}})
+
+    def test_percent_of_max_is_power_on_a_bike_and_heart_rate_on_foot(self):
+        intensity = {"type": "PercentOfMax", "value": 105}
+        bike = decoded_steps(write_fit_workout(self.plan("cycling", intensity)).text)[0]
+        assert (bike["target_type"], bike["custom_target_value_low"]) == ("power", 105)
+        conversion = write_fit_workout(self.plan("running", intensity))
+        run = decoded_steps(conversion.text)[0]
+        assert run["target_type"] == "open"
+        assert [(k, d) for k, _s, d, _c in conversion.loss.entries()] == [
+            ("dropped", "PercentOfMax 105.0: FIT holds 0 to 100")]
+
+    def test_a_strength_percentage_is_not_a_heart_rate(self):
+        conversion = write_fit_workout(self.plan("strength", {"type": "PercentOfMax", "value": 80},
+                                                 [{"type": "Reps", "value": 5}]))
+        step = decoded_steps(conversion.text)[0]
+        assert (step["duration_type"], step["duration_value"], step["target_type"]) == \
+            ("reps", 5, "open")
+        assert "one-repetition maximum" in conversion.loss.entries()[0][2]

@@ -445,7 +445,7 @@ def write_fit_workout(text):
     categories = _categories(Profile["types"])
     for index, step in enumerate(steps):
         message = {"mesg_num": numbers["WORKOUT_STEP"], "message_index": index}
-        message.update(_step_out(step, loss, categories, Profile["types"]))
+        message.update(_step_out(step, loss, categories, Profile["types"], sport == "cycling"))
         encoder.write_mesg(message)
     return Conversion(encoder.close(), loss)
 
@@ -458,14 +458,14 @@ def _sport_out(sport, loss):
     from garmin_fit_sdk import Profile
     names = set(Profile["types"]["sport"].values())
     subs = set(Profile["types"]["sub_sport"].values())
+    if word.startswith("strength"):
+        return "training", "strength_training"
     fit = word if word in names else _SPORTS.get(word)
     if fit is None:
         loss.add(REWRITTEN, f"sport {sport}", "FIT has no such sport: written as generic")
         return "generic", None
     if sub and sub in subs:
         return fit, sub
-    if word == "strength":
-        return "training", "strength_training"
     if sub:
         loss.add(DROPPED, f"sub-sport {sub}", "FIT has no such sub-sport")
     return fit, None
@@ -485,7 +485,7 @@ def _words(text):
     return "_".join("".join(c if c.isalnum() else " " for c in text.lower()).split())
 
 
-def _step_out(step, loss, categories, types):
+def _step_out(step, loss, categories, types, cycling):
     where = f"node {step.node}"
     message = {"intensity": step.purpose}
     if step.name:
@@ -564,7 +564,15 @@ def _step_out(step, loss, categories, types):
     intensity = step.intensity
     if intensity is not None:
         kind = intensity["type"]
-        if kind == "PercentOfMax":
+        strength = any(m["type"] in ("Reps", "Weight") for m in step.measures)
+        if kind == "PercentOfMax" and strength:
+            loss.add(DROPPED, where, "PercentOfMax of a strength set: FIT has no share of a "
+                                     "one-repetition maximum")
+        elif kind == "PercentOfMax" and cycling:
+            # On a bike the maximum that plans scale by is the FTP, as Zwift files do.
+            stored = _scaled(intensity["value"], 1, where, "PercentOfMax", loss, limit=1000)
+            targets.insert(0, ("power", stored, stored))
+        elif kind == "PercentOfMax":
             percent = intensity["value"]
             if not 0 <= percent <= 100:
                 loss.add(DROPPED, where, f"PercentOfMax {percent}: FIT holds 0 to 100")

@@ -43,8 +43,16 @@ def parse(text):
 def flatten(doc, loss):
     """The steps of the document's tree, depth first."""
     steps = []
+    if "streams" in doc:
+        loss.add(DROPPED, "streams", "a workout file holds the prescription only")
+    if doc.get("laps"):
+        loss.add(DROPPED, "laps", "a workout file holds the prescription only", len(doc["laps"]))
     _walk(doc["root"], steps, loss, None)
     return steps
+
+
+# Node metadata that steps carry; any other key is reported as dropped.
+_CARRIED = {"intensity", "notes", "exercise_category", "exercise_name"}
 
 
 def _purpose(node):
@@ -67,6 +75,9 @@ def _rest(steps, node, seconds):
 
 
 def _walk(node, steps, loss, exercise):
+    for key in node.get("metadata", {}):
+        if key not in _CARRIED:
+            loss.add(DROPPED, f"metadata {key}", "nodes' own data", 1)
     payload = node["payload"]
     kind = payload["type"]
     children = node.get("children", [])

@@ -57,8 +57,8 @@ def read_tcx(source, *, gaps="fill"):
         root = ET.fromstring(data)
     except ET.ParseError as error:
         line, column = error.position
-        raise FormatError(f"{name}: not XML: {error.msg if hasattr(error, 'msg') else error} "
-                          f"at line {line} column {column + 1}") from None
+        what = str(error).split(":")[0]
+        raise FormatError(f"{name}: not XML: {what} at line {line} column {column + 1}") from None
     activities = [element for element in root.iter() if _local(element) == "Activity"]
     if _local(root) != "TrainingCenterDatabase" or not activities:
         raise FormatError(f"{name}: not a TCX activity file")
@@ -109,8 +109,8 @@ def read_tcx(source, *, gaps="fill"):
                 loss.add(DROPPED, f"lap {word}", "not a number")
         lap_trigger = _TRIGGERS.get(trigger) or {"Custom": trigger or "unknown"}
         end = last
-        if start is not None and "total_time" in summary:
-            end = max(end or start, start + round(summary["total_time"] * 1_000_000))
+        if end is None and start is not None and "total_time" in summary:
+            end = start + round(summary["total_time"] * 1_000_000) - 1
         activity.lap(start, end, lap_trigger, None, summary)
     if not activity.times:
         raise FormatError(f"{name}: no trackpoint with a time")

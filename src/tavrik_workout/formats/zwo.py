@@ -49,7 +49,7 @@ def _element(step, loss):
     where = f"node {step.node}"
     for measure in step.measures:
         if measure["type"] not in ("Duration", "Custom"):
-            loss.add(DROPPED, where, f"{measure['type']} measure: ZWO steps are timed")
+            loss.add(DROPPED, where, f"{measure['type']} measure: ZWO holds time and power")
     if seconds is None or seconds <= 0:
         loss.add(DROPPED, where, "step without a time")
         return None
