@@ -190,6 +190,26 @@ class TestErrors:
         assert channels(doc)["HeartRate"][:3] == [100.0, 101.0, 102.0]
         assert any(kind == "truncated" for kind, *_ in conversion.loss.entries())
 
+    def test_damaged_bytes_give_a_document_or_a_format_error_never_a_crash(self):
+        import random
+        rng = random.Random(7)
+        base = fit_files.activity(
+            [{"t": t, "heart_rate": 100 + t, "position_lat": 5, "position_long": 6}
+             for t in range(10)], laps=[{"start": 0, "end": 9, "lap_trigger": "manual"}],
+            local_offset=dt.timedelta(hours=1))
+        outcomes = set()
+        for _ in range(150):
+            data = bytearray(base)
+            for _ in range(rng.randint(1, 3)):
+                data[rng.randrange(len(data))] = rng.randrange(256)
+            for allow in (False, True):
+                try:
+                    imported(read_fit(bytes(data), allow_truncated=allow))
+                    outcomes.add("document")
+                except FormatError as error:
+                    outcomes.add(str(error).split(":")[1].strip())
+        assert {"document", "bad checksum"} <= outcomes
+
     def test_a_file_with_neither_records_nor_steps(self):
         encoder = garmin.Encoder()
         encoder.write_mesg({"mesg_num": fit_files.MESG["FILE_ID"], "type": "settings"})

@@ -95,6 +95,17 @@ class TestGpx:
         assert len(imported(conversion)["streams"]["timestamps"]) == 1
         assert {("dropped", "track points"), ("dropped", "waypoints")} <= kinds(conversion)
 
+    def test_values_that_are_not_finite_are_dropped_and_counted(self):
+        text = (GPX_HEAD + "<trk><trkseg>" + point("nan", 2, "2026-05-01T06:00:00Z", "inf")
+                + point(1, 2, "2026-05-01T06:00:01Z", 5) + "</trkseg></trk></gpx>")
+        conversion = read_gpx(text.encode())
+        got = channels(imported(conversion))
+        assert got["Position"] == [None, {"lat": 1.0, "lng": 2.0}]
+        assert got["Altitude"] == [5.0, 5.0]
+        found = {(s, d): c for k, s, d, c in conversion.loss.entries() if k == "dropped"}
+        assert found == {("channel Position", "not a finite number"): 1,
+                         ("channel Altitude", "not a finite number"): 1}
+
     @pytest.mark.parametrize("text, message", [
         (b"<gpx><trk>", "not GPX"),
         (b"\xff\xfe<gpx/>", "not UTF-8 text"),

@@ -76,7 +76,13 @@ class Activity:
         column[row] = value
 
     def lap(self, start, end, trigger, name=None, summary=None):
-        self.laps.append((start, end, trigger, name, summary or {}))
+        kept = {}
+        for key, value in (summary or {}).items():
+            if isfinite(value):
+                kept[key] = float(value)
+            else:
+                self.loss.add(DROPPED, f"lap value {key}", "not a finite number")
+        self.laps.append((start, end, trigger, name, kept))
 
     # Writing the document.
 
@@ -156,6 +162,13 @@ class Activity:
         # JSON has no NaN or infinity; such a reading is no reading.
         for key, column in self.columns.items():
             if key == POSITION:
+                bad = 0
+                for i, value in enumerate(column):
+                    if value is not None and not (isfinite(value[0]) and isfinite(value[1])):
+                        column[i] = None
+                        bad += 1
+                if bad:
+                    self.loss.add(DROPPED, "channel Position", "not a finite number", bad)
                 continue
             bad = rounded = 0
             for i, value in enumerate(column):

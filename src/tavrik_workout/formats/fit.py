@@ -6,6 +6,8 @@ names every field, so nothing here knows the byte layout."""
 
 import datetime as dt
 import io
+import math
+import struct
 
 from tavrik_workout.formats import activity as act
 from tavrik_workout.formats import steps as st
@@ -76,6 +78,9 @@ def read_fit(source, *, gaps="fill", allow_truncated=False):
         fault = "unexpected end of file"
     except (fitdecode.FitParseError, fitdecode.FitError) as error:
         fault = f"malformed data: {error}"
+    except (struct.error, ValueError, UnicodeDecodeError, AssertionError) as error:
+        # The decoder's own slips on damaged bytes; the file is at fault, not the caller.
+        fault = f"malformed data: {error}"
     else:
         fault = None
     if fault is not None:
@@ -129,11 +134,11 @@ def _decode(fitdecode, data, activity, messages, other, loss):
                     lng = value
                 else:
                     values.append((key, value))
-            if time is None:
-                no_time += 1
+            if type(time) is not int:
+                no_time += 1  # none, or not the one number a timestamp is
                 continue
             row = row_of(time)
-            if lat is not None and lng is not None:
+            if type(lat) is int and type(lng) is int:
                 put(row, act.POSITION, (lat * _SEMICIRCLE, lng * _SEMICIRCLE))
             elif lat is not None or lng is not None:
                 loss.add(DROPPED, "channel Position", "latitude or longitude alone")
@@ -145,7 +150,7 @@ def _decode(fitdecode, data, activity, messages, other, loss):
                     loss.add(DROPPED, f"record field {key[1] if isinstance(key, tuple) else key}",
                              "not a number")
     if no_time:
-        loss.add(DROPPED, "message record", "no timestamp", no_time)
+        loss.add(DROPPED, "message record", "no valid timestamp", no_time)
 
 
 def _key(field, dev_type, standard, units):
@@ -161,6 +166,10 @@ def _key(field, dev_type, standard, units):
     if field.units:
         units.setdefault(key, field.units)
     return key
+
+
+def _time(value):
+    return value if type(value) is int else None
 
 
 def _fields(frame):
@@ -205,10 +214,10 @@ def _activity(activity, messages, name, loss, gaps):
                 continue
             if key.endswith(("_lat", "_long")) and type(value) is int:
                 summary[key] = value * _SEMICIRCLE
-            elif type(value) in (int, float):
+            elif type(value) is int or (type(value) is float and math.isfinite(value)):
                 summary[key] = value
             else:
-                loss.add(DROPPED, f"session field {key}", "not a number")
+                loss.add(DROPPED, f"session field {key}", "not a finite number")
         sessions.append(summary)
     if sessions:
         metadata["sessions"] = sessions
@@ -226,14 +235,16 @@ def _activity(activity, messages, name, loss, gaps):
                 summary[key] = float(value)
             else:
                 loss.add(DROPPED, f"lap field {key}", "not a number")
-        activity.lap(fields.get("start_time"), fields.get("timestamp"), trigger,
+        activity.lap(_time(fields.get("start_time")), _time(fields.get("timestamp")), trigger,
                      f"Lap {i + 1}", summary)
     offset = None
     for frame in messages[_ACTIVITY][:1]:
         fields = _fields(frame)
-        if "local_timestamp" in fields and "timestamp" in fields:
-            seconds = fields["local_timestamp"] - fields["timestamp"]
-            offset = dt.timedelta(minutes=round(seconds / 60))
+        local, utc = _time(fields.get("local_timestamp")), _time(fields.get("timestamp"))
+        if local is not None and utc is not None and abs(local - utc) < 86400:
+            offset = dt.timedelta(minutes=round((local - utc) / 60))
+        elif local is not None or utc is not None:
+            loss.add(DROPPED, "activity local_timestamp", "no offset of less than a day")
     start = FIT_EPOCH + dt.timedelta(seconds=min(activity.times))
     title = (sport or "activity").split("/")[0].replace("_", " ").capitalize()
     return activity.document(
