@@ -125,6 +125,17 @@ class TestImportCommand:
         assert report[1]["error"].startswith("bad header")
         assert sorted(path.name for path in out.iterdir()) == ["ride.json"]
 
+    def test_two_files_with_one_name_do_not_overwrite_each_other(self, ride, tmp_path, capsys):
+        other = tmp_path / "again" / "ride.fit"
+        other.parent.mkdir()
+        other.write_bytes(fit_files.activity([{"t": 0, "heart_rate": 50}]))
+        out = tmp_path / "out"
+        out.mkdir()
+        assert main(["import", str(ride), str(other), "--out-dir", str(out)]) == 2
+        assert (out / "ride.json").read_text() == read_fit(ride).text + "\n"
+        assert f"{other}: error: {out / 'ride.json'} was written for an earlier file" in \
+            capsys.readouterr().err
+
     def test_usage_errors(self, ride, tmp_path, capsys):
         assert main(["import", str(ride), str(ride)]) == 2
         assert "several FILEs need --out-dir" in capsys.readouterr().err

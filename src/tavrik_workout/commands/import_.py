@@ -58,6 +58,7 @@ def run(args):
         return TROUBLE
     status = OK
     reports = []
+    written = set()
     for path in args.files:
         kind = _format_of(path, args.source_format)
         if kind is None:
@@ -81,8 +82,15 @@ def run(args):
             _say(args, reports, path, loss=conversion.loss, error="loss under --strict: not written")
             status = max(status, LOSS)
             continue
+        target = _target(args, path)
+        if target in written:
+            _say(args, reports, path, error=f"{target} was written for an earlier file: not "
+                                            "overwritten")
+            status = TROUBLE
+            continue
+        written.add(target)
         try:
-            target = _write(args, path, conversion.text)
+            _write(target, conversion.text)
         except OSError as error:
             _say(args, reports, path, error=f"cannot write: {error.strerror or error}")
             status = TROUBLE
@@ -93,17 +101,17 @@ def run(args):
     return status
 
 
-def _write(args, path, text):
+def _target(args, path):
     if args.out_dir:
-        name = os.path.splitext(os.path.basename(path))[0] + ".json"
-        target = os.path.join(args.out_dir, name)
-    elif args.output and args.output != "-":
-        target = args.output
-    else:
+        return os.path.join(args.out_dir, os.path.splitext(os.path.basename(path))[0] + ".json")
+    return args.output or "-"
+
+
+def _write(target, text):
+    if target == "-":
         sys.stdout.write(text + "\n")
-        return "-"
-    write_new(target, (text + "\n").encode("utf-8"))
-    return target
+    else:
+        write_new(target, (text + "\n").encode("utf-8"))
 
 
 def _say(args, reports, path, *, loss=None, error=None, output=None):

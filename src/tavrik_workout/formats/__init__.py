@@ -12,37 +12,31 @@ __all__ = ["Conversion", "FormatError", "LossReport", "MissingExtra", "read_fit"
 
 
 def read_fit(source, *, gaps="fill", allow_truncated=False):
+    """A FIT activity or workout file (a path, bytes or a binary file) as a workout document
+    in normal form; `gaps` is "fill" or "drop-rows"."""
     from tavrik_workout.formats.fit import read_fit as read
     return read(source, gaps=gaps, allow_truncated=allow_truncated)
 
 
 def read_gpx(source, *, gaps="fill"):
+    """A GPX file's tracks as a workout document in normal form."""
     from tavrik_workout.formats.gpx import read_gpx as read
     return read(source, gaps=gaps)
 
 
 def read_tcx(source, *, gaps="fill"):
+    """A TCX file's first activity as a workout document in normal form."""
     from tavrik_workout.formats.tcx import read_tcx as read
     return read(source, gaps=gaps)
 
 
 def write_fit_workout(text):
+    """The prescription in workout JSON text as the bytes of a FIT workout file."""
     from tavrik_workout.formats.fit import write_fit_workout as write
     return write(text)
 
 
 def write_zwo(text):
+    """The prescription in workout JSON text as a Zwift workout (.zwo text)."""
     from tavrik_workout.formats.zwo import write_zwo as write
     return write(text)
-
-
-for _function in (read_fit, read_gpx, read_tcx, write_fit_workout, write_zwo):
-    _function.__doc__ = {
-        "read_fit": "A FIT activity or workout file (path, bytes or binary file) as a workout "
-                    "document in normal form; `gaps` is 'fill' or 'drop-rows'.",
-        "read_gpx": "A GPX track as a workout document in normal form.",
-        "read_tcx": "A TCX activity as a workout document in normal form.",
-        "write_fit_workout": "The prescription in workout JSON text as FIT workout bytes.",
-        "write_zwo": "The prescription in workout JSON text as a Zwift workout (.zwo text).",
-    }[_function.__name__]
-del _function

@@ -11,7 +11,7 @@ from math import isfinite
 import tavrik_workout_sdk as sdk
 
 from tavrik_workout.formats.loss import (DROPPED, FILLED, LOCAL_TIME, MERGED, REWRITTEN,
-                                         ROUNDED, LossReport)
+                                         ROUNDED)
 
 GAPS = ("fill", "drop-rows")
 METRICS = ("HeartRate", "Speed", "Cadence", "Power", "Altitude", "Grade", "Temperature")
@@ -257,6 +257,3 @@ def normal_form(doc):
         raise AssertionError(f"converted document does not validate: {errors}")
     return text
 
-
-def new_report():
-    return LossReport()

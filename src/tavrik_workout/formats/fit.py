@@ -267,7 +267,7 @@ def _raw(frame):
 
 
 def _workout(messages, name, loss):
-    from tavrik_workout.formats.activity import normal_form
+    types = need("garmin_fit_sdk").Profile["types"]  # exercise names by number
     title, sport = stem(name) or "Workout", None
     for frame in messages[_WORKOUT][:1]:
         fields = _fields(frame)
@@ -299,7 +299,7 @@ def _workout(messages, name, loss):
         if str(named.get("duration_type", "")).startswith("repeat_until"):
             loss.add(DROPPED, f"workout step {index}", f"repeat kind {named['duration_type']}")
             continue
-        items.append((index, _step_node(index, raw, named, loss)))
+        items.append((index, _step_node(index, raw, named, types)))
     root = {"id": "workout", "kind": {"type": "Session"}, "name": title,
             "children": [node for _first, node in items], "payload": {"type": "Temporal"}}
     doc = {"id": stem(name) or "workout", "version": "1"}
@@ -307,7 +307,7 @@ def _workout(messages, name, loss):
         doc["sport"] = sport
     doc["root"] = root
     doc["metadata"] = {"source_format": "fit"}
-    return normal_form(doc)
+    return act.normal_form(doc)
 
 
 def _exercise_words(named, profile_types):
@@ -319,7 +319,7 @@ def _exercise_words(named, profile_types):
     return category, table.get(number) if number is not None else None
 
 
-def _step_node(index, raw, named, loss):
+def _step_node(index, raw, named, types):
     measures, extras = [], []
     duration = named.get("duration_type")
     value = raw.get(2)
@@ -371,8 +371,7 @@ def _step_node(index, raw, named, loss):
         metadata["notes"] = str(named["notes"])
     if metadata:
         set_node["metadata"] = metadata
-    from garmin_fit_sdk import Profile
-    category, exercise = _exercise_words(named, Profile["types"])
+    category, exercise = _exercise_words(named, types)
     title = named.get("wkt_step_name") or (exercise or category or "").replace("_", " ").capitalize()
     node = {"id": f"step-{index}", "kind": {"type": "Exercise"},
             "name": str(title or ("Rest" if metadata.get("intensity") == "rest" else f"Step {index + 1}")),

@@ -68,10 +68,9 @@ def _purpose(node):
 
 
 def _rest(steps, node, seconds):
+    # A zero or negative rest prescribes no pause.
     if seconds is not None and seconds > 0:
         steps.append(Step(node=node["id"], name="Rest", purpose="rest", seconds=seconds))
-    elif seconds is not None and seconds < 0:
-        pass  # a negative rest prescribes nothing
 
 
 def _walk(node, steps, loss, exercise):
@@ -101,7 +100,7 @@ def _walk(node, steps, loss, exercise):
         for child in children:
             _walk(child, steps, loss, exercise)
     elif kind == "Exercise":
-        sets = [child for child in children]
+        sets = children
         if not sets:
             steps.append(Step(node=node["id"], name=node.get("name"),
                               measures=list(payload.get("measures", [])),
