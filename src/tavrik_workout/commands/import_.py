@@ -79,7 +79,8 @@ def run(args):
             status = max(status, LOSS)
             continue
         if args.strict and not conversion.loss.lossless:
-            _say(args, reports, path, loss=conversion.loss, error="loss under --strict: not written")
+            _say(args, reports, path, loss=conversion.loss,
+                 error="loss under --strict: not written")
             status = max(status, LOSS)
             continue
         target = _target(args, path)

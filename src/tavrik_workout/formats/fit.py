@@ -193,8 +193,8 @@ def _activity(activity, messages, name, loss, gaps):
     metadata = {}
     for frame in messages[_FILE_ID][:1]:
         fields = _fields(frame)
-        device = " ".join(str(fields[key]) for key in ("manufacturer", "garmin_product", "product")
-                          if key in fields and not (key == "product" and "garmin_product" in fields))
+        words = ("manufacturer", "garmin_product" if "garmin_product" in fields else "product")
+        device = " ".join(str(fields[key]) for key in words if key in fields)
         if device:
             metadata["device"] = device
         if "serial_number" in fields:
@@ -373,8 +373,9 @@ def _step_node(index, raw, named, types):
         set_node["metadata"] = metadata
     category, exercise = _exercise_words(named, types)
     title = named.get("wkt_step_name") or (exercise or category or "").replace("_", " ").capitalize()
-    node = {"id": f"step-{index}", "kind": {"type": "Exercise"},
-            "name": str(title or ("Rest" if metadata.get("intensity") == "rest" else f"Step {index + 1}")),
+    if not title:
+        title = "Rest" if metadata.get("intensity") == "rest" else f"Step {index + 1}"
+    node = {"id": f"step-{index}", "kind": {"type": "Exercise"}, "name": str(title),
             "children": [set_node], "payload": {"type": "Exercise"}}
     words = {}
     if category:
@@ -540,7 +541,8 @@ def _step_out(step, loss, categories, types, cycling):
             duration = kind
             if kind == "Duration":
                 message.update(duration_type="time",
-                               duration_value=_scaled(value["seconds"], 1000, where, "seconds", loss))
+                               duration_value=_scaled(value["seconds"], 1000, where, "seconds",
+                                                      loss))
             elif kind == "Distance":
                 meters = value["amount"] * _DISTANCE[value["unit"]]
                 message.update(duration_type="distance",

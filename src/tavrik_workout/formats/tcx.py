@@ -134,7 +134,8 @@ def _point(point, row, put, loss):
     for item in point:
         word = _local(item)
         if word == "Position":
-            lat, lng = _number(_child(item, "LatitudeDegrees")), _number(_child(item, "LongitudeDegrees"))
+            lat = _number(_child(item, "LatitudeDegrees"))
+            lng = _number(_child(item, "LongitudeDegrees"))
             if lat is not None and lng is not None:
                 put(row, act.POSITION, (lat, lng))
         elif word == "AltitudeMeters":

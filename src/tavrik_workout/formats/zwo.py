@@ -31,7 +31,8 @@ def _power(step, loss):
         if intensity["type"] == "Custom":
             candidates.insert(0, intensity["value"])
         else:
-            loss.add(DROPPED, f"node {step.node}", f"intensity {intensity['type']}: ZWO has power only")
+            loss.add(DROPPED, f"node {step.node}",
+                     f"intensity {intensity['type']}: ZWO has power only")
     for custom in candidates:
         if custom["name"] not in ("power", "power_target"):
             continue
