@@ -268,7 +268,7 @@ def process_running(pid):
 
 
 def rewrite(path, text, stamp=None):
-    """Replaces the file's content with `text` (UTF-8) through a temporary file in the same
+    """Replaces the file's content with `text` (a str, written as UTF-8, or bytes) through a temporary file in the same
     folder and a rename, so that a reader sees the old or the new content, never a mixture,
     and a crash leaves the old one.  The file keeps its owner, group, mode and extended
     attributes; a symbolic link keeps pointing at it.  With `stamp` (from read_stamped) the
@@ -283,7 +283,7 @@ def rewrite(path, text, stamp=None):
         before = None
     if before is not None:
         _check_rewritable(path, target, before)
-    data = text.encode("utf-8")
+    data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
     descriptor, temporary = _open_temporary(folder)
     try:
         _write_all(descriptor, data)

@@ -13,6 +13,7 @@ import sys
 from tavrik_workout import formats
 from tavrik_workout.documents import Unreadable
 from tavrik_workout.files import read
+from tavrik_workout.files import NotWritten
 from tavrik_workout.formats.output import write_new
 
 NAME = "export"
@@ -55,6 +56,8 @@ def run(args):
             sys.stdout.flush()
         else:
             write_new(target, data)
+    except NotWritten as refusal:
+        return _fail(args, path, str(refusal), 2)
     except OSError as error:
         return _fail(args, path, f"cannot write {target}: {error.strerror or error}", 2)
     _report(args, path, loss, target, None)

@@ -12,6 +12,7 @@ import os
 import sys
 
 from tavrik_workout import formats
+from tavrik_workout.files import NotWritten
 from tavrik_workout.formats.output import write_new
 
 NAME = "import"
@@ -92,6 +93,10 @@ def run(args):
         written.add(target)
         try:
             _write(target, conversion.text)
+        except NotWritten as refusal:
+            _say(args, reports, path, error=str(refusal))
+            status = TROUBLE
+            continue
         except OSError as error:
             _say(args, reports, path, error=f"cannot write: {error.strerror or error}")
             status = TROUBLE
