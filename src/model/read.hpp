@@ -677,6 +677,25 @@ Status read_into(S& src, T& out) {
         if constexpr (samples && std::is_same_v<S, json::TextSource>) {
             if (!src.keep_samples()) return detail::check_samples<E>(src);
         }
+        if constexpr (samples && std::is_same_v<S, json::BufSource>) {
+            // A buffered list is checked element by element, or kept at its exact size:
+            // what the tape already holds is not doubled by the list's growth.
+            if (!src.keep_samples()) {
+                return src.read_seq("a sequence", [&](auto& seq) -> Status {
+                    E element{};
+                    for (;;) {
+                        auto more = seq.has_next();
+                        if (!more) return fail(std::move(more.error()));
+                        if (!*more) return {};
+                        auto&& item = seq.element();
+                        if (auto s = read_into(item, element); !s) return s;
+                    }
+                });
+            }
+            if (const json::Slot list = src.slot(); list.kind == json::Slot::Kind::Array) {
+                out.reserve(out.size() + list.count);
+            }
+        }
         auto read_elements = [&]() -> Status {
             return src.read_seq("a sequence", [&](auto& seq) -> Status {
                 for (;;) {
