@@ -141,11 +141,11 @@ def test_failed_interpreter_allocations_raise_memory_error(name):
 
 def test_panic_class_exists_before_any_fault():
     # Made at import, so that reporting a fault never needs memory that may be gone.
-    code = ("import tavrik_workout_sdk\n"
-            "print([t.__module__ for t in BaseException.__subclasses__() if t.__name__ == 'PanicException'])")
+    code = ("import json, tavrik_workout_sdk\n"
+            "print(json.dumps([t.__module__ for t in BaseException.__subclasses__() if t.__name__ == 'PanicException']))")
     child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert child.returncode == 0, child.stderr
-    modules = eval(child.stdout)
+    modules = json.loads(child.stdout)
     assert len(modules) == 1 and modules[0] != "tavrik_workout_sdk", child.stdout
 
 
