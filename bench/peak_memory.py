@@ -1,11 +1,17 @@
 """Extra peak memory of one call, measured in a process of its own.
 
     python bench/peak_memory.py FUNCTION PATH
+    python bench/peak_memory.py --buffered COUNT
 
 Reads the UTF-8 text at PATH, then calls FUNCTION (a name from FUNCTIONS) on it once and
 prints the rise of the process's peak resident set size (VmHWM) over the call in bytes,
 and whether the peak could be reset first.  A fresh process per call keeps one
 measurement's freed memory from hiding the next one's peak.
+
+With --buffered, the text is a workout whose one channel gives COUNT one-digit samples
+before its tag, so that they are buffered whole before they are read: the most buffer
+per byte of text.  It prints the rise over validate_workout (which keeps no samples, so
+its peak is the buffer), the bytes of the buffered array, their ratio, and the reset flag.
 """
 
 import gc
@@ -42,7 +48,29 @@ FUNCTIONS.update({"orjson.loads": ("orjson", "loads"), "json.loads": ("json", "l
                   "msgspec typed decode + to_builtins": ("structs_model", "decode_to_builtins")})
 
 
+def buffered_text(count):
+    values = "[" + "0," * (count - 1) + "0]"
+    return ('{"id":"w","version":"1","root":{"id":"s","kind":{"type":"Set"},"payload":{"type":"Leaf",'
+            '"measures":[{"type":"Reps","value":5}]}},"streams":{"timestamps":[0],"channels":[{"metric":"Power",'
+            '"data":{"values":' + values + ',"type":"Scalar"}}]}}'), len(values)
+
+
+def main_buffered(count):
+    import tavrik_workout_sdk
+
+    text, buffered = buffered_text(count)
+    gc.collect()
+    was_reset = reset_peak()
+    before = peak_rss()
+    tavrik_workout_sdk.validate_workout(text)
+    rise = peak_rss() - before
+    print(rise, buffered, f"{rise / buffered:.2f}", int(was_reset))
+
+
 def main():
+    if sys.argv[1] == "--buffered":
+        main_buffered(int(sys.argv[2]))
+        return
     name, path = sys.argv[1:3]
     module, attribute = FUNCTIONS[name]
     fn = getattr(importlib.import_module(module), attribute)

@@ -43,7 +43,7 @@ public:
     // Without direct reads, every fast path is left out and only the general path is
     // taken (to check that both agree).
     explicit TextSource(Reader& reader, bool direct_reads = true, bool keep_samples = true)
-        : r_(reader), direct_(direct_reads), keep_samples_(keep_samples) {}
+        : r_(reader), tape_(keep_samples), direct_(direct_reads), keep_samples_(keep_samples) {}
 
     Reader& reader() { return r_; }
     bool direct_reads() const { return direct_; }
@@ -260,8 +260,10 @@ class BufSource {
 public:
     BufSource(const Tape& tape, std::uint32_t index) : tape_(tape), index_(index) {}
 
-    const Slot& slot() const { return tape_[index_]; }
+    Slot slot() const { return tape_[index_]; }
     Error fix(Error e) const { return e; }
+    // Whether lists of recorded samples are kept, or only checked.
+    bool keep_samples() const { return tape_.keep_samples(); }
 
     template <class F>
     auto read_string(std::string_view expected, F&& convert) -> decltype(convert(std::string_view{})) {

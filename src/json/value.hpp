@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,37 +28,82 @@ struct Slot {
     std::string_view text{};
 };
 
+// Values are stored in 12 bytes each (a worst case of 6 bytes per byte of text, for an
+// array of one-digit numbers) and in chunks that never move, so that the tape does not
+// hold an old and a new copy of itself while it grows.
 class Tape {
 public:
-    const Slot& operator[](std::uint32_t i) const { return slots_[i]; }
-    std::uint32_t size() const { return static_cast<std::uint32_t>(slots_.size()); }
+    explicit Tape(bool keep_samples = true) : keep_samples_(keep_samples) {}
+    ~Tape();
+    Tape(const Tape&) = delete;
+    Tape& operator=(const Tape&) = delete;
 
-    std::uint32_t push(Slot slot) {
-        slots_.push_back(slot);
-        slots_.back().end = size();
-        return size() - 1;
+    // Whether a buffered list of samples is kept when read, or only checked.
+    bool keep_samples() const { return keep_samples_; }
+
+    Slot operator[](std::uint32_t i) const { return decode(at(i), i); }
+    std::uint32_t size() const { return size_; }
+
+    std::uint32_t push(const Slot& slot) {
+        if (size_ == capacity_) add_chunk();
+        const std::uint32_t i = size_++;
+        at(i) = encode(slot, i + 1);
+        return i;
     }
     // Escaped text, kept at a stable address until the tape is cut back.
-    std::string_view own(std::string_view s) { return owned_.emplace_back(s); }
+    std::string_view own(std::string_view s);
     // Closes the container opened at `index` with `count` children.
     void close(std::uint32_t index, std::uint32_t count) {
-        slots_[index].count = count;
-        slots_[index].end = size();
+        Packed& p = at(index);
+        p.a = count;
+        p.b = size_;
     }
 
     struct Mark {
-        std::size_t slots;
-        std::size_t owned;
+        std::uint32_t slots = 0;
+        std::size_t text_chunks = 0;
+        std::size_t text_used = 0;
+        std::size_t long_texts = 0;
     };
-    Mark mark() const { return {slots_.size(), owned_.size()}; }
-    void cut(Mark m) {
-        slots_.resize(m.slots);
-        owned_.resize(m.owned);
-    }
+    Mark mark() const { return {size_, texts_.size(), text_used_, long_.size()}; }
+    // Forgets everything pushed after `m`, and gives back the chunks it no longer needs.
+    void cut(Mark m);
 
 private:
-    std::vector<Slot> slots_;
-    std::deque<std::string> owned_;
+    // head: kind in bits 0-2, the number's kind or the boolean in bits 3-4, and for a
+    // string its length from bit 5 (or kLongText, the length then kept in `long_`).
+    // a, b: a number's bits; a string's address; a container's count and end.
+    struct Packed {
+        std::uint32_t head;
+        std::uint32_t a;
+        std::uint32_t b;
+    };
+    static_assert(sizeof(Packed) == 12);
+    static constexpr std::uint32_t kLongText = (std::uint32_t{1} << 27) - 1;
+    static constexpr std::uint32_t kFirstChunk = 1024;
+    static constexpr std::uint32_t kChunk = 32768;  // 384 KiB
+
+    Packed encode(const Slot& slot, std::uint32_t end);
+    Slot decode(const Packed& p, std::uint32_t index) const;
+    Packed& at(std::uint32_t i) const {
+        if (i < kFirstChunk) return chunks_[0][i];
+        i -= kFirstChunk;
+        return chunks_[1 + i / kChunk][i % kChunk];
+    }
+    static std::uint32_t chunk_slots(std::size_t k) { return k == 0 ? kFirstChunk : kChunk; }
+    void add_chunk();
+
+    struct Text {
+        char* data;
+        std::size_t size;
+    };
+    std::vector<Packed*> chunks_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+    std::vector<Text> texts_;  // escaped text, in chunks
+    std::size_t text_used_ = 0;  // in the last chunk
+    std::vector<std::string_view> long_;  // strings too long for a head, by index
+    bool keep_samples_;
 };
 
 // The word for a buffered value in "invalid type: ..." messages.

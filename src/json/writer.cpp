@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "json/number.hpp"
+#include "json/pages.hpp"
 #include "json/reader.hpp"
 
 namespace tavrik::json {
@@ -13,9 +14,7 @@ void Writer::grow(std::size_t n) {
     std::size_t capacity = 2 * this->capacity();
     if (capacity < size + n) capacity = size + n;
     if (capacity < 256) capacity = 256;
-    char* fresh = static_cast<char*>(::operator new(capacity));
-    if (size != 0) std::memcpy(fresh, begin_, size);
-    ::operator delete(begin_);
+    char* fresh = static_cast<char*>(grow_buffer(begin_, this->capacity(), capacity, size));
     begin_ = fresh;
     cursor_ = fresh + size;
     end_ = fresh + capacity;

@@ -11,12 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "json/pages.hpp"
+
 namespace tavrik::json {
 
 class Writer {
 public:
     explicit Writer(std::size_t capacity = 0) { reserve(capacity); }
-    ~Writer() { ::operator delete(begin_); }
+    ~Writer() { free_buffer(begin_, capacity()); }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 

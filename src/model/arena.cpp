@@ -7,8 +7,9 @@ namespace tavrik::model {
 
 namespace {
 
-// What a thread keeps between calls: enough for the trees of large documents.
-constexpr std::size_t kSpareBytes = std::size_t{4} << 20;
+// What a thread keeps between calls: enough for the trees of most documents, and with
+// to_json's kept buffer at most 4 MiB.
+constexpr std::size_t kSpareBytes = std::size_t{2} << 20;
 
 }  // namespace
 
@@ -19,7 +20,7 @@ Arena::Spares::~Spares() {
     while (blocks != nullptr) {
         Block* previous = blocks->previous;
         unpoison(blocks, blocks->size);
-        ::operator delete(blocks);
+        json::free_buffer(blocks, blocks->size);
         blocks = previous;
     }
 }
@@ -38,7 +39,7 @@ Arena::~Arena() {
             spares.bytes += blocks_->size;
         } else {
             unpoison(blocks_, blocks_->size);
-            ::operator delete(blocks_);
+            json::free_buffer(blocks_, blocks_->size);
         }
         blocks_ = previous;
     }
@@ -63,7 +64,7 @@ void* Arena::allocate_in_new_block(std::size_t bytes) {
     }
     if (block == nullptr) {
         const std::size_t size = std::max(next_block_ / 2, need);
-        block = static_cast<Block*>(::operator new(size));
+        block = static_cast<Block*>(json::allocate_buffer(size));
         block->size = size;
     }
     const std::size_t size = block->size;

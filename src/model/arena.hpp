@@ -5,17 +5,21 @@
 // thread takes its small allocations from the scope's arena; anything constructed
 // outside a scope uses the heap as usual.  A container keeps the arena it was made with,
 // so whatever was built inside a scope must be destroyed before the scope closes.
-// Allocations above kLargeBytes (recorded samples, long lists) always go to the heap and
-// are freed as usual.  Freed small pieces are kept by size and serve the next request of
-// that size, so a list that grows leaves its old buffers to the lists after it.
+// Allocations above kLargeBytes (recorded samples, long lists) always go to the heap, the
+// largest straight to the system (json/pages.hpp), and are freed as usual.  Freed small
+// pieces are kept by size and serve the next request of that size, so a list that grows
+// leaves its old buffers to the lists after it.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
+
+#include "json/pages.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TAVRIK_ARENA_ASAN 1
@@ -147,14 +151,15 @@ struct ArenaAllocator {
     T* allocate(std::size_t n) {
         static_assert(alignof(T) <= Arena::kGrain);
         if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T)) return static_cast<T*>(arena->allocate(n * sizeof(T)));
-        return std::allocator<T>{}.allocate(n);
+        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(json::allocate_buffer(n * sizeof(T)));
     }
     void deallocate(T* p, std::size_t n) noexcept {
         if (arena != nullptr && n <= Arena::kLargeBytes / sizeof(T)) {
             arena->deallocate(p, n * sizeof(T));
             return;
         }
-        std::allocator<T>{}.deallocate(p, n);
+        json::free_buffer(p, n * sizeof(T));
     }
     // A copy belongs where it is made, not where its original was.
     ArenaAllocator select_on_container_copy_construction() const noexcept { return ArenaAllocator{}; }

@@ -677,27 +677,60 @@ Status read_into(S& src, T& out) {
         if constexpr (samples && std::is_same_v<S, json::TextSource>) {
             if (!src.keep_samples()) return detail::check_samples<E>(src);
         }
-        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<E, double>) {
-            if (src.direct_reads() && src.read_number_list(out)) return {};
-        }
-        if constexpr (std::is_same_v<S, json::TextSource> && std::is_same_v<E, std::optional<Position>>) {
-            // Sized at once from the other channels, rather than doubled up to there: a
-            // recording's positions are its largest list, and the doubling held the old
-            // and the new buffer at once.  "null" is the shortest element.
-            if (src.direct_reads()) {
-                out.reserve(src.samples_hint(5));
-                if (detail::read_position_list(src, out)) return {};
+        if constexpr (samples && std::is_same_v<S, json::BufSource>) {
+            // A buffered list is checked element by element, or kept at its exact size:
+            // what the tape already holds is not doubled by the list's growth.
+            if (!src.keep_samples()) {
+                return src.read_seq("a sequence", [&](auto& seq) -> Status {
+                    E element{};
+                    for (;;) {
+                        auto more = seq.has_next();
+                        if (!more) return fail(std::move(more.error()));
+                        if (!*more) return {};
+                        auto&& item = seq.element();
+                        if (auto s = read_into(item, element); !s) return s;
+                    }
+                });
+            }
+            if (const json::Slot list = src.slot(); list.kind == json::Slot::Kind::Array) {
+                out.reserve(out.size() + list.count);
             }
         }
-        return src.read_seq("a sequence", [&](auto& seq) -> Status {
-            for (;;) {
-                auto more = seq.has_next();
-                if (!more) return fail(std::move(more.error()));
-                if (!*more) return {};
-                auto&& element = seq.element();
-                if (auto s = read_into(element, out.emplace_back()); !s) return s;
-            }
-        });
+        auto read_elements = [&]() -> Status {
+            return src.read_seq("a sequence", [&](auto& seq) -> Status {
+                for (;;) {
+                    auto more = seq.has_next();
+                    if (!more) return fail(std::move(more.error()));
+                    if (!*more) return {};
+                    auto&& element = seq.element();
+                    if (auto s = read_into(element, out.emplace_back()); !s) return s;
+                }
+            });
+        };
+        if constexpr (samples && std::is_same_v<S, json::TextSource>) {
+            // Room is reserved from the timestamps' length, which a channel need not have:
+            // what it did not use is given back, so that a document cannot hold more than
+            // twice what its samples need.
+            Status s = [&]() -> Status {
+                if constexpr (std::is_same_v<E, double>) {
+                    if (src.direct_reads() && src.read_number_list(out)) return {};
+                } else {
+                    // Sized at once from the other channels, rather than doubled up to
+                    // there: a recording's positions are its largest list, and the doubling
+                    // held the old and the new buffer at once.  "null" is the shortest
+                    // element.
+                    if (src.direct_reads()) {
+                        out.reserve(src.samples_hint(5));
+                        if (detail::read_position_list(src, out)) return {};
+                    }
+                }
+                return read_elements();
+            }();
+            if (out.capacity() > 2 * out.size() + 16) out.shrink_to_fit();
+            return s;
+        } else {
+            return read_elements();
+        }
     } else if constexpr (IsSortedMap<T>::value) {
         return src.read_map("a map", [&](auto& map) -> Status {
             for (;;) {

@@ -11,19 +11,22 @@ namespace {
 thread_local std::int64_t calls_on_this_thread = 0;
 
 constexpr char generic_fault_text[] = "tavrik_workout_sdk: internal fault";
-// Made on the first fault and kept for the life of the process.
+// Made when the module is created, so that reporting a fault never needs memory that may
+// be gone by then; forgotten when the runtime ends.
 PyObject* panic_class = nullptr;
 
-PyObject* panic_exception() noexcept {
+}  // namespace
+
+int make_panic_class() noexcept {
     if (panic_class == nullptr) {
-        panic_class = PyErr_NewExceptionWithDoc(surface::panic_name, surface::panic_doc,
-                                                PyExc_BaseException, nullptr);
-        if (panic_class == nullptr) {
-            Py_FatalError("uncaught panic at ffi boundary");
-        }
+        panic_class = PyErr_NewExceptionWithDoc(surface::panic_name, surface::panic_doc, PyExc_BaseException, nullptr);
     }
-    return panic_class;
+    return panic_class != nullptr ? 0 : -1;
 }
+
+void forget_panic_class() noexcept { panic_class = nullptr; }
+
+namespace {
 
 // Raises `type(message)`.  When the message or the instance cannot be made, the
 // interpreter's own exception (normally MemoryError) is left pending instead.
@@ -39,6 +42,13 @@ PyObject* raise_with_message(PyObject* type, const char* data, std::size_t size)
         PyErr_SetRaisedException(instance.release());
     }
     return nullptr;
+}
+
+PyObject* raise_panic(const char* data, std::size_t size) noexcept {
+    // The class is missing only before the module exists; what failed in making it is
+    // raised instead.
+    if (make_panic_class() != 0) return nullptr;
+    return raise_with_message(panic_class, data, size);
 }
 
 // The UTF-8 text of a str; nothing (and no pending exception) when it has none.
@@ -82,6 +92,10 @@ BoundaryError BoundaryError::fault(std::string text) noexcept {
 }
 
 BoundaryError BoundaryError::api_call_failed() {
+    // Running out of memory is the caller's to handle, not a fault of the module.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        return fetch();
+    }
     if (PyErr_Occurred() != nullptr) {
         PyErr_Print();
     }
@@ -106,7 +120,7 @@ void BoundaryError::raise() && noexcept {
     } else if (type_ != nullptr) {
         raise_with_message(type_, message_.data(), message_.size());
     } else {
-        raise_with_message(panic_exception(), message_.data(), message_.size());
+        raise_panic(message_.data(), message_.size());
     }
 }
 
@@ -162,7 +176,7 @@ PyObject* raise_memory_error() noexcept { return PyErr_NoMemory(); }
 
 PyObject* raise_fault(const char* text) noexcept {
     const char* message = text != nullptr ? text : generic_fault_text;
-    return raise_with_message(panic_exception(), message, std::char_traits<char>::length(message));
+    return raise_panic(message, std::char_traits<char>::length(message));
 }
 
 }  // namespace detail

@@ -26,10 +26,11 @@ public:
     static BoundaryError deferred(PyObject* type, std::string message) noexcept;
     // An internal fault: raised as PanicException with `text`.
     static BoundaryError fault(std::string text) noexcept;
-    // Creating a Python object failed: the pending exception is printed, then a fault.
+    // Creating a Python object failed: a pending MemoryError is passed on; any other
+    // pending exception is printed, then a fault.
     static BoundaryError api_call_failed();
 
-    // The exception class; nullptr for a fault (whose class is made only when raised).
+    // The exception class; nullptr for a fault.
     PyObject* type() const noexcept;
     // str() of the exception, as messages embed it.
     std::string text() const;
@@ -61,6 +62,12 @@ inline std::unexpected<BoundaryError> fail(PyObject* type, std::string message) 
 std::string message_text(PyObject* object);
 // The qualified name of `object`'s type, or "<failed to extract type name>".
 std::string type_name(PyObject* object);
+
+// Makes the PanicException class if it does not exist yet: 0, or -1 with the exception
+// pending.  Done when the module is created.
+int make_panic_class() noexcept;
+// Drops the class without releasing it, once the runtime that owned it has ended.
+void forget_panic_class() noexcept;
 
 namespace detail {
 

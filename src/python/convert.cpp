@@ -101,6 +101,8 @@ public:
         if (PyRef text = new_text(s)) place(std::move(text));
     }
 
+    static void forget_field_names() { FieldNames::shared().forget(); }
+
     Outcome finish() {
         if (error_) return std::unexpected(std::move(*error_));
         if (!result_ || !frames_.empty()) return std::unexpected(BoundaryError::fault("incomplete conversion"));
@@ -168,7 +170,10 @@ private:
         }
         PyRef key = std::move(top.key);
         if (PyDict_SetItem(top.container.get(), key.get(), object.get()) < 0) {
-            error_ = BoundaryError::deferred(PyExc_RuntimeError, "pythonize error: " + refused_entry_text());
+            // A dict that cannot grow is out of memory, not a refused entry.
+            error_ = PyErr_ExceptionMatches(PyExc_MemoryError)
+                         ? BoundaryError::fetch()
+                         : BoundaryError::deferred(PyExc_RuntimeError, "pythonize error: " + refused_entry_text());
         }
     }
 
@@ -179,6 +184,11 @@ private:
         static FieldNames& shared() {
             static FieldNames* names = new FieldNames;
             return *names;
+        }
+        // The runtime that owned the strs has ended: drop them without releasing them.
+        void forget() {
+            for (PyRef& str : strings_) str.release();
+            names_.fill(nullptr);
         }
         PyRef& slot(const char* name) {
             std::size_t i = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kSize;
@@ -219,6 +229,8 @@ private:
 };
 
 }  // namespace
+
+void forget_field_names() { PySink::forget_field_names(); }
 
 Outcome convert_workout(const model::Workout& workout) {
     // Collections during the build would only ever find the new objects alive, so the

@@ -8,7 +8,11 @@
 namespace tavrik::python {
 
 // A new dict, or: RuntimeError "pythonize error: ..." when the interpreter refuses a dict
-// entry; a fault when it cannot create an object.  Nothing partial survives a failure.
+// entry; MemoryError when memory runs out; a fault when it cannot create an object
+// otherwise.  Nothing partial survives a failure.
 Outcome convert_workout(const model::Workout& workout);
+
+// Drops the cached names of the format once the runtime that made them has ended.
+void forget_field_names();
 
 }  // namespace tavrik::python
