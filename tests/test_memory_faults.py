@@ -24,9 +24,9 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
 # Records, lists, metadata, streams of both kinds and laps, in a few kilobytes; a name that
 # is not ASCII makes reading the argument allocate its UTF-8 form.
-SMALL = (EXAMPLES / "run_with_streams.json").read_text(encoding="utf-8").replace("6 x 400", "6 \u00d7 400")
+SMALL = (EXAMPLES / "run_with_streams.workout.json").read_text(encoding="utf-8").replace("6 x 400", "6 \u00d7 400")
 # Structural faults, so that validate_workout has messages to return.
-FAULTY = (EXAMPLES / "session_with_structural_faults.json").read_text(encoding="utf-8")
+FAULTY = (EXAMPLES / "session_with_structural_faults.workout.json").read_text(encoding="utf-8")
 
 # Peak memory of one call is at most PER_BYTE times its input, plus SLACK for the first
 # pages of each structure.  parse_workout's result alone is up to about 20 bytes per input
