@@ -55,9 +55,10 @@ PyType_Slot bytes_slots[] = {
 
 PyType_Spec bytes_spec = {"tavrik_workout._native.Bytes", sizeof(BytesObject), 0, Py_TPFLAGS_DEFAULT, bytes_slots};
 
-// A memoryview of the buffer, or None when there is none.
-Outcome view_of(const arrow::Buffer& buffer) {
-    if (!buffer) return PyRef::borrow(Py_None);
+// A memoryview of the buffer; None for a validity bitmap that a column without nulls
+// leaves out.  An empty column's values are an empty view.
+Outcome view_of(const arrow::Buffer& buffer, bool is_validity = false) {
+    if (is_validity && !buffer) return PyRef::borrow(Py_None);
     PyRef owner = PyRef::steal(bytes_type->tp_alloc(bytes_type, 0));
     if (!owner) return std::unexpected(BoundaryError::fetch());
     new (&reinterpret_cast<BytesObject*>(owner.get())->buffer) arrow::Buffer(buffer);
@@ -157,7 +158,7 @@ PyObject* table_array(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObje
 }
 
 // (name, type, length, null_count, validity, values, data, children) with the buffers as
-// read-only memoryviews (None where a column has none) and children as such tuples.
+// read-only memoryviews (validity None when the column has no nulls) and children as such tuples.
 Outcome column_parts(const arrow::Column& column) {
     PyRef children = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(column.children.size())));
     if (!children) return std::unexpected(BoundaryError::fetch());
@@ -169,7 +170,7 @@ Outcome column_parts(const arrow::Column& column) {
     std::array<Outcome, 7> items{new_str(column.name), new_str(arrow::type_name(column.type)),
                                  PyRef::steal(PyLong_FromLongLong(column.length)),
                                  PyRef::steal(PyLong_FromLongLong(column.null_count)),
-                                 view_of(column.validity), view_of(column.values), view_of(column.data)};
+                                 view_of(column.validity, true), view_of(column.values), view_of(column.data)};
     PyRef parts = PyRef::steal(PyTuple_New(8));
     if (!parts) return std::unexpected(BoundaryError::fetch());
     for (std::size_t i = 0; i < items.size(); ++i) {
