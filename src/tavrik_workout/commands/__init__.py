@@ -3,5 +3,6 @@ status (its docstring is the command's description); adding one is a module and 
 here."""
 
 from tavrik_workout.commands import count, fmt, schema, validate
+from tavrik_workout.commands import columns
 
-COMMANDS = (validate, fmt, count, schema)
+COMMANDS = (validate, fmt, count, schema, columns)
