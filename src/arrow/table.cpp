@@ -36,6 +36,17 @@ void ColumnBuilder::null() {
     validity_.push(false);
 }
 
+void ColumnBuilder::reserve(std::size_t rows) {
+    switch (type_) {
+        case Type::Float64: f64_.reserve(rows); break;
+        case Type::UInt64: u64_.reserve(rows); break;
+        case Type::UInt32: u32_.reserve(rows); break;
+        case Type::LargeUtf8: offsets_.reserve(rows + 1); break;
+        case Type::Struct: break;
+    }
+    validity_.reserve(rows);
+}
+
 Column ColumnBuilder::finish() && {
     Column column;
     column.name = std::move(name_);

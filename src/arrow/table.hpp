@@ -2,6 +2,7 @@
 // a NumPy view and the table itself can each keep the bytes alive on their own.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -62,7 +63,10 @@ struct Table {
 class Validity {
 public:
     void push(bool valid) {
-        if (!valid && bits_.empty()) bits_.assign((length_ + 8) / 8, 0xff);
+        if (!valid && bits_.empty()) {
+            bits_.reserve(std::max<std::size_t>(expected_bytes_, static_cast<std::size_t>(length_ + 8) / 8));
+            bits_.assign(static_cast<std::size_t>(length_ + 8) / 8, 0xff);
+        }
         if (!bits_.empty()) {
             if ((length_ & 7) == 0 && static_cast<std::size_t>(length_ / 8) >= bits_.size()) bits_.push_back(0);
             const auto bit = static_cast<std::uint8_t>(1u << (length_ & 7));
@@ -73,6 +77,11 @@ public:
         ++length_;
     }
     std::int64_t nulls() const { return nulls_; }
+    // The bitmap, once made, is made with room for `rows`.
+    void reserve(std::size_t rows) {
+        expected_bytes_ = (rows + 7) / 8;
+        if (!bits_.empty()) bits_.reserve(expected_bytes_);
+    }
     std::int64_t length() const { return length_; }
     // Sets the column's validity and null count.
     void finish(Column& column) && {
@@ -82,6 +91,7 @@ public:
 
 private:
     std::vector<std::uint8_t> bits_;
+    std::size_t expected_bytes_ = 0;
     std::int64_t length_ = 0;
     std::int64_t nulls_ = 0;
 };
@@ -113,6 +123,8 @@ public:
         validity_.push(true);
     }
     void null();
+    // Room for `rows` rows of numbers, so that a column of known length is allocated once.
+    void reserve(std::size_t rows);
 
     Column finish() &&;
 

@@ -304,6 +304,7 @@ Column sample_column(std::string name, model::List<double>& samples, std::int64_
     std::vector<double> values(samples.begin(), samples.end());
     values.resize(static_cast<std::size_t>(rows), 0.0);
     arrow::Validity validity;
+    validity.reserve(static_cast<std::size_t>(rows));
     for (std::int64_t i = 0; i < rows; ++i) validity.push(i < count);
     column.values = Buffer::adopt(std::move(values));
     std::move(validity).finish(column);
@@ -316,7 +317,9 @@ Column position_column(std::string name, const model::List<std::optional<model::
     ColumnBuilder lat(std::string(fields[0]), Type::Float64);
     ColumnBuilder lng(std::string(fields[1]), Type::Float64);
     ColumnBuilder altitude(std::string(fields[2]), Type::Float64);
+    for (ColumnBuilder* field : {&lat, &lng, &altitude}) field->reserve(static_cast<std::size_t>(rows));
     arrow::Validity validity;
+    validity.reserve(static_cast<std::size_t>(rows));
     for (const auto& entry : entries) {
         validity.push(entry.has_value());
         if (entry) {
