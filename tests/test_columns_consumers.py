@@ -98,8 +98,12 @@ def test_repr_len_and_names():
     table = columns.laps(RUN)
     assert len(table) == 8
     assert table.column_names[:3] == ["start_index", "end_index", "trigger"]
-    assert repr(table).startswith("<ColumnTable 8 rows: start_index: uint64, end_index: uint64, trigger: string")
+    assert repr(table).startswith("<ColumnTable 8 rows, 9 columns: start_index: uint64, end_index: uint64, trigger: string")
     assert "Position: struct<lat: float64, lng: float64, altitude: float64>" in repr(columns.streams(RUN))
+    # A wide table names its first columns and its last, and counts the rest.
+    wide = repr(columns.sets(PLAN))
+    assert wide.startswith("<ColumnTable 3") and ", 35 columns: id: string, name: string," in wide
+    assert wide.endswith(", ... 25 more, rest_seconds: float64>")
 
 
 def test_a_missing_library_names_the_extra(monkeypatch):

@@ -18,6 +18,8 @@ def _type_word(parts):
     return kind
 
 
+_REPR_COLUMNS = 10  # named in a repr; the rest are counted
+
 _DTYPES = {"float64": "<f8", "uint64": "<u8", "uint32": "<u4"}
 
 
@@ -80,8 +82,10 @@ class ColumnTable:
         return len(self._native)
 
     def __repr__(self):
-        columns = ", ".join(f"{parts[0]}: {_type_word(parts)}" for parts in self._native.columns())
-        return f"<ColumnTable {len(self)} rows: {columns}>"
+        words = [f"{parts[0]}: {_type_word(parts)}" for parts in self._native.columns()]
+        if len(words) > _REPR_COLUMNS:
+            words[_REPR_COLUMNS - 1:-1] = [f"... {len(words) - _REPR_COLUMNS} more"]
+        return f"<ColumnTable {len(self)} rows, {len(self.column_names)} columns: {', '.join(words)}>"
 
     # ---- conversions, each importing its library when called ----
 
