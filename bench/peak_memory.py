@@ -45,7 +45,8 @@ def reset_peak():
 FUNCTIONS = {name: ("tavrik_workout_sdk", name)
              for name in ("validate_workout", "parse_workout", "count_sets", "to_json")}
 FUNCTIONS.update({"orjson.loads": ("orjson", "loads"), "json.loads": ("json", "loads"),
-                  "msgspec typed decode + to_builtins": ("structs_model", "decode_to_builtins")})
+                  "msgspec typed decode + to_builtins": ("structs_model", "decode_to_builtins"),
+                  "columns.streams": ("tavrik_workout.columns", "streams")})
 
 
 def buffered_text(count):

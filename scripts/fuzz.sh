@@ -74,8 +74,8 @@ fi
 
 # An object is rebuilt when its source is newer, or any header of the core or of the
 # target is: coarse, but it cannot miss a dependency.
-newest_header=$(ls -t src/json/*.hpp src/model/*.hpp src/ops/*.hpp | head -n 1)
-sources=(src/json/*.cpp src/model/*.cpp src/ops/*.cpp fuzz/fuzz_roundtrip.cpp)
+newest_header=$(ls -t src/arrow/*.hpp src/json/*.hpp src/model/*.hpp src/ops/*.hpp | head -n 1)
+sources=(src/arrow/*.cpp src/json/*.cpp src/model/*.cpp src/ops/*.cpp fuzz/fuzz_roundtrip.cpp)
 stale=()
 objects=()
 for src in "${sources[@]}"; do

@@ -3,6 +3,6 @@ status (its docstring is the command's description); adding one is a module and 
 here."""
 
 from tavrik_workout.commands import count, fmt, schema, validate
-from tavrik_workout.commands import export, import_
+from tavrik_workout.commands import columns, export, import_
 
-COMMANDS = (validate, fmt, count, schema, import_, export)
+COMMANDS = (validate, fmt, count, schema, import_, export, columns)
