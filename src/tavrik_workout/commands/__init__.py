@@ -2,6 +2,6 @@
 status (its docstring is the command's description); adding one is a module and a line
 here."""
 
-from tavrik_workout.commands import count, fmt, schema, validate
+from tavrik_workout.commands import count, fmt, lint, schema, validate
 
-COMMANDS = (validate, fmt, count, schema)
+COMMANDS = (validate, fmt, count, schema, lint)

@@ -1,7 +1,10 @@
 """Rewrites each document in its normal form (the module's to_json, and a final newline).
 
 A file already in normal form is left alone; a document that does not read is reported as by
-`validate` and left untouched.  Writes go through a temporary file and a rename, so a file is
+`validate` and left untouched.  So is a document whose normal form would drop content
+(members the model does not know, the earlier value of a repeated key, digits a double cannot
+hold): each loss is listed as `PATH:LINE:COL: fmt would drop ...` and the exit status is 1,
+unless --drop-unknown consents.  A top-level "$schema" string is kept as the first member.  Writes go through a temporary file and a rename, so a file is
 never left half-written.  Standard input is written to standard output.  Reports go to
 standard error, so that standard output carries only documents or the diff.
 """
@@ -15,6 +18,7 @@ from tavrik_workout import runner
 from tavrik_workout.commands.common import INVALID, TROUBLE, add_input_arguments, input_sources
 from tavrik_workout.documents import Checked, Unreadable, read_error
 from tavrik_workout.files import STDIN_NAME, write_atomic
+from tavrik_workout.lint import guard
 
 NAME = "fmt"
 HELP = "rewrite workout documents in normal form"
@@ -27,6 +31,10 @@ def add_arguments(parser):
                       help="write nothing; list the files that would change and exit 1 if any")
     mode.add_argument("--diff", action="store_true",
                       help="write nothing; print a unified diff and exit 1 if any file would change")
+    parser.add_argument("--drop-unknown", action="store_true",
+                        help="rewrite even when the normal form drops content (unknown members, the "
+                             "earlier of repeated keys, digits a double cannot hold); without it such "
+                             "a file is listed and left alone")
 
 
 @dataclass(frozen=True, slots=True)
@@ -36,6 +44,7 @@ class Formatted:
     output: str | None = None  # the normal form (standard input) or the diff
     problem: Checked | None = None  # a document that did not read, or a file that could not
     unwritable: str | None = None
+    losses: tuple[str, ...] = ()  # what the normal form would drop, when not consented to
 
 
 def _diff_lines(path, old, new):
@@ -45,7 +54,7 @@ def _diff_lines(path, old, new):
             yield "\n\\ No newline at end of file\n"
 
 
-def _format_source(source, mode):
+def _format_source(source, mode, drop_unknown=False):
     try:
         text = source.load()
     except Unreadable as error:
@@ -54,6 +63,9 @@ def _format_source(source, mode):
         normal = sdk.to_json(text) + "\n"
     except ValueError as error:
         return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
+    normal, losses = guard.normal_form(source.path, text, normal, drop_unknown=drop_unknown)
+    if losses:
+        return Formatted(source.path, losses=tuple(losses))
     changed = normal != text
     stdin = source.path == STDIN_NAME
     if mode == "diff":
@@ -73,11 +85,15 @@ def run(args):
     mode = "check" if args.check else "diff" if args.diff else "write"
     items = input_sources(args, console)
     status = 0
-    function = partial(_format_source, mode=mode)
+    function = partial(_format_source, mode=mode, drop_unknown=args.drop_unknown)
     for result in runner.run(function, items, jobs=args.jobs, console=console):
         if result.problem is not None:
             status = max(status, TROUBLE if result.problem.unreadable else INVALID)
             for line in result.problem.problems():
+                console.err(line)
+        elif result.losses:
+            status = max(status, INVALID)
+            for line in result.losses:
                 console.err(line)
         elif result.unwritable is not None:
             status = TROUBLE
