@@ -10,9 +10,9 @@ node id and JSON Pointer); `parse(text)` returns parse_workout's dict or raises 
 a ValueError with the same fields.
 """
 
-from importlib import metadata as _metadata
-from typing import Any
+from __future__ import annotations
 
+from importlib import metadata as _metadata
 import tavrik_workout_sdk as _sdk
 
 from tavrik_workout.lint.check import Finding, Report, WorkoutError, check
@@ -23,15 +23,14 @@ except _metadata.PackageNotFoundError:  # run from a source tree that was never 
     __version__ = "0+unknown"
 
 
-def parse(text: str) -> dict[str, Any]:
+def parse(text: str) -> _sdk.Workout:
     """The workout as parse_workout gives it; a document that does not read or fails
     validation raises WorkoutError, placed at its first error."""
     try:
-        result: dict[str, Any] = _sdk.parse_workout(text)
+        return _sdk.parse_workout(text)
     except ValueError:
         check(text).raise_for_invalid()
         raise
-    return result
 
 
 __all__ = ["Finding", "Report", "WorkoutError", "__version__", "check", "parse"]

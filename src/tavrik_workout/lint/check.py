@@ -134,7 +134,7 @@ class _Document:
     def __init__(self, text: str, raw: dict[str, Any]) -> None:
         self.positions = Positions(text)
         self.raw = raw
-        self.node_at_pointer = {pointer: node_id for node_id, _, pointer in raw["nodes"]}
+        self.node_at_pointer: dict[str, str] = {pointer: node_id for node_id, _, pointer in raw["nodes"]}
 
     def node_of(self, pointer: str) -> str | None:
         parts = pointer.split("/")
@@ -263,7 +263,7 @@ class _ValueRules:
             member, what = checks[kind]
             amount = _number(value.get(member) if member and isinstance(value, dict) else value)
             if amount is not None and amount <= 0:
-                shown = value[member] if member else value
+                shown = value[member] if member and isinstance(value, dict) else value
                 self.add("V001", f"{what} of {shown} is not above zero",
                          f"{pointer}/value" + (f"/{member}" if member else ""), node_id)
         elif kind == "HeartRate" and isinstance(value, dict):

@@ -1,0 +1,3 @@
+from typing import Any
+
+def report(json: str) -> dict[str, Any]: ...
