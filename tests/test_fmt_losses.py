@@ -113,3 +113,13 @@ def test_schema_is_written_first_and_formatting_is_then_a_fixed_point(tmp_path, 
     # A schema member that is not a string is not the editor's, and would be dropped.
     path.write_text(doc(**{"$schema": "{}"}), encoding="utf-8")
     assert fmt(capsys, path)[0] == 1
+
+
+def test_only_one_schema_is_kept_and_an_earlier_one_is_a_loss(tmp_path, capsys):
+    path = tmp_path / "w.json"
+    text = '{"$schema":"a.json","id":"w","version":"1","$schema":"b.json","root":' + node() + "}"
+    path.write_text(text, encoding="utf-8")
+    status, _, err = fmt(capsys, path)
+    assert status == 1 and err == [f"{path}:1:2: fmt would drop member '$schema'"]
+    assert fmt(capsys, "--drop-unknown", path)[0] == 0
+    assert path.read_text(encoding="utf-8").startswith('{\n  "$schema": "b.json",\n')

@@ -9,7 +9,7 @@ import tavrik_workout
 import tavrik_workout_sdk as sdk
 from conftest import SET_NODE, doc, node, read_error
 from tavrik_workout import cli
-from tavrik_workout.lint import RULES, check
+from tavrik_workout.lint import RULES, check, placed_validation_errors
 
 
 def codes(text):
@@ -84,6 +84,7 @@ class TestReading:
     def test_a_top_level_schema_string_is_not_a_finding(self):
         assert codes(doc(**{"$schema": '"https://example.org/workout.json"'})) == []
         assert codes(doc(**{"$schema": "1"})) == ["R002"]
+        assert codes('{"$schema":"a","id":"w","version":"1","$schema":"b","root":' + SET_NODE + "}") == ["R002"]
 
     def test_a_document_that_does_not_read_is_one_finding_at_the_readers_place(self):
         text = '{"id":"w",\n  "vérsion" "1"}'
@@ -119,6 +120,14 @@ class TestStructure:
         ]
         messages = [f.message for f in report.findings if f.code != "S006" and f.code != "S007"]
         assert messages == sdk.validate_workout(text)
+
+    def test_validation_errors_placed_for_the_validate_command(self):
+        text = doc(root=node(kind='{"type":"Block"}', node_id="b",
+                             payload='{"type":"Block","execution_mode":{"type":"Sequential"}}'))
+        placed = placed_validation_errors(text)
+        assert [(f.message, at(f)) for f in placed] == [
+            ("b: Block node must have at least one child", where(text, '{"id":"b"'))]
+        assert placed_validation_errors(doc()) == [] and placed_validation_errors("{") == []
 
     def test_the_module_verdict_is_kept(self):
         # Findings of other families do not make a sound document invalid.

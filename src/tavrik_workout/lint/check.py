@@ -190,9 +190,11 @@ def kept_schema(data: bytes, loss: tuple[Any, ...]) -> bool:
 
 def _loss_findings(doc: _Document) -> Iterator[Finding]:
     data = doc.positions.data
-    for loss in doc.raw["losses"]:
+    losses = doc.raw["losses"]
+    kept = [loss for loss in losses if kept_schema(data, loss)][-1:]  # fmt writes the last back
+    for loss in losses:
         kind, pointer, offset, name, known, _, value_end = loss
-        if kept_schema(data, loss):
+        if loss in kept:
             continue
         code = {"unknown-member": "R002", "repeated-key": "R003"}.get(kind, "R004")
         fix = _member_fix(data, offset, value_end) if kind == "repeated-key" else None
@@ -326,3 +328,19 @@ def check(text: str) -> Report:
     findings += _ValueRules(doc).run(json.loads(raw["normal"]))
     findings.sort(key=lambda f: (f.byte_offset, f.code))
     return Report(not raw["validation"], raw["sets"], tuple(findings), raw["normal"])
+
+
+def placed_validation_errors(text: str) -> list[Finding]:
+    """validate_workout's errors in its order, each placed at the node it names: `message`
+    is the module's text ("{node_id}: {message}"), `code` S001 to S005.  Empty when the
+    document is sound or does not read (the read error is the module's to report)."""
+    raw = _native.report(text)
+    if raw["error"] is not None or not raw["validation"]:
+        return []
+    doc = _Document(text, raw)
+    nodes = raw["nodes"]
+    placed = []
+    for node_index, message, display in raw["validation"]:
+        node_id, offset, pointer = nodes[node_index]
+        placed.append(doc.finding(structure_code(message), display, offset, pointer, node_id))
+    return placed

@@ -24,9 +24,12 @@ def normal_form(path: str, text: str, normal: str, *, drop_unknown: bool) -> tup
     data = positions.data
     schema = b""
     refusals = []
-    for loss in raw["losses"]:
+    losses = raw["losses"]
+    # Only one "$schema" can be written back: the last, as for any repeated key.
+    kept = [loss for loss in losses if kept_schema(data, loss)][-1:]
+    for loss in losses:
         kind, _, offset, name, known, begin, end = loss
-        if kept_schema(data, loss):
+        if loss in kept:
             schema = data[begin:end]
             continue
         if not drop_unknown:
