@@ -4,10 +4,12 @@ it (and on ones that do not), positions in characters, the command's options and
 import json
 
 import pytest
+from hypothesis import HealthCheck, given, settings
 
 import tavrik_workout
 import tavrik_workout_sdk as sdk
 from conftest import SET_NODE, doc, node, read_error
+from test_roundtrip_property import workouts
 from tavrik_workout import cli
 from tavrik_workout.lint import RULES, check, placed_validation_errors
 
@@ -225,6 +227,18 @@ class TestApi:
             except ValueError as error:
                 message, line, column = raw["error"]
                 assert str(error) == f"parse error: {message} at line {line} column {column}"
+
+    @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(workouts(valid=False))
+    def test_what_the_normal_form_holds_is_never_reported_lost(self, workout):
+        text = json.dumps(workout, ensure_ascii=False)
+        report = check(text)
+        assert [f for f in report.findings if f.code[0] == "R"] == []
+        assert report.valid == (sdk.validate_workout(text) == [])
+        assert report.sets == sdk.count_sets(text) and report.normal == sdk.to_json(text)
+        # The same errors, here in the order of their places rather than of the walk.
+        placed = [f for f in report.findings if f.code in ("S001", "S002", "S003", "S004", "S005")]
+        assert sorted(f.message for f in placed) == sorted(sdk.validate_workout(text))
 
     def test_bad_arguments_are_type_errors(self):
         from tavrik_workout import _native

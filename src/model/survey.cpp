@@ -1,6 +1,5 @@
 #include "model/survey.hpp"
 
-#include <charconv>
 #include <string>
 #include <type_traits>
 #include <utility>

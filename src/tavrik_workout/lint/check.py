@@ -206,16 +206,16 @@ def _structure_findings(doc: _Document) -> Iterator[Finding]:
     for node_index, message, display in doc.raw["validation"]:
         node_id, offset, pointer = nodes[node_index]
         yield doc.finding(structure_code(message), display, offset, pointer, node_id)
-    first: dict[str, tuple[int, int]] = {}
+    first: dict[str, int] = {}
     for node_id, offset, pointer in nodes:
         if node_id == "":
             yield doc.finding("S007", "empty node id", offset, pointer, node_id)
         elif node_id in first:
-            line, column = first[node_id]
+            line, column = doc.positions.at(first[node_id])
             yield doc.finding("S006", f"duplicate node id '{node_id}' (first used at line {line} column {column})",
                               offset, pointer, node_id)
         else:
-            first[node_id] = doc.positions.at(offset)
+            first[node_id] = offset
 
 
 def _number(value: Any) -> float | None:
