@@ -2,7 +2,9 @@
 // with the general reading alone, which must agree; for every document that reads, check
 // that writing it is a fixed point of read-then-write and that validation and counting
 // give the same answers for the written text as for the original.  For every document
-// that does not read, check that the error says what and where.
+// that does not read, check that the error says what and where.  The observed read (the
+// read with its survey) must accept and refuse exactly what the plain read does, find
+// every node, and find nothing lost in a text that is already in normal form.
 //
 // Any violated property aborts with a message on stderr, which libFuzzer reports as a
 // crash together with the input.
@@ -17,6 +19,7 @@
 
 #include "model/arena.hpp"
 #include "model/document.hpp"
+#include "model/survey.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
 #include "ops/validate.hpp"
@@ -84,6 +87,12 @@ bool position_in_text(std::string_view text, std::size_t line, std::size_t colum
     return column <= stop - start;
 }
 
+std::size_t node_count(const tavrik::model::Node& node) {
+    std::size_t n = 1;
+    for (const auto& child : node.children) n += node_count(child);
+    return n;
+}
+
 std::vector<std::string> displays(const std::vector<tavrik::ops::ValidationError>& errors) {
     std::vector<std::string> out;
     out.reserve(errors.size());
@@ -131,6 +140,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    // The observed read against the plain one.
+    {
+        auto observed = tavrik::model::observe_document(text);
+        if (observed.has_value() != read.has_value()) fail("observed and plain reading disagree on success", text);
+        if (!read && observed.error().display() != read.error().display()) {
+            fail("observed and plain reading give different errors", read.error().display() + "\n" + observed.error().display());
+        }
+        if (read) {
+            const auto& survey = observed->survey;
+            if (!survey.complete) fail("the survey lost its way in a document that reads", text);
+            if (survey.nodes.size() != node_count(read->root)) fail("the survey found another number of nodes", text);
+            for (const auto& loss : survey.losses) {
+                if (loss.place.offset >= text.size() || loss.value_end > text.size() || loss.value_begin > loss.value_end)
+                    fail("a loss placed outside the text", text);
+            }
+        }
+    }
+
     if (!read) {
         const auto& e = read.error();
         if (e.line() < 1) fail("read error without a position", e.message());
@@ -144,6 +171,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto reread = tavrik::model::read_document(written);
     if (!reread) fail("written text does not read back", reread.error().display() + "\n" + written);
+
+    // The normal form keeps everything it holds, so a survey of it finds no loss.
+    if (auto survey = tavrik::model::survey_document(written); !survey.complete || !survey.losses.empty()) {
+        fail("the normal form surveys as losing content", written);
+    }
 
     const std::string rewritten = tavrik::model::write_document(*reread);
     if (rewritten != written) fail("second write differs from the first", written + "\n--- second ---\n" + rewritten);

@@ -13,7 +13,7 @@ import tavrik_workout_sdk as sdk
 from conftest import doc, no_sanitizer, node, table
 from tavrik_workout import cli, files
 
-EXERCISE = node(kind='{"type":"Exercise"}', payload='{"type":"Exercise","name":"squat"}', node_id="e",
+EXERCISE = node(kind='{"type":"Exercise"}', payload='{"type":"Exercise","rest_seconds":60}', node_id="e",
                 children=[node(node_id="s1"), node(node_id="s2")])
 SOUND = doc(root=node(kind='{"type":"Session"}', payload='{"type":"Temporal"}', node_id="r",
                       children=[EXERCISE]))  # two sets, compact: not in normal form

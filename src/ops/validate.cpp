@@ -46,17 +46,29 @@ bool kind_matches_payload(const Node& node) {
 
 // Pre-order: the node's own checks, then each child's subtree in order.  The depth is
 // bounded by the reader's nesting limit.
-void validate_node(const Node& node, std::vector<ValidationError>& errors) {
+void validate_node(const Node& node, std::vector<ValidationError>& errors, std::vector<const Node*>* nodes) {
+    // Cold: errors are few, and nobody asks for their nodes on the module's own path.
+    auto at = [&](const Node& n) {
+        if (nodes != nullptr) nodes->push_back(&n);
+    };
     if (!kind_matches_payload(node)) {
         errors.push_back({owned(node.id), "NodeKind " + kind_display(node.kind) + " does not match payload variant"});
+        at(node);
     }
     if (const auto* leaf = std::get_if<NodePayload::Leaf>(&node.payload.v)) {
-        if (leaf->measures.empty()) errors.push_back({owned(node.id), "Set node must have at least one measure"});
+        if (leaf->measures.empty()) {
+            errors.push_back({owned(node.id), "Set node must have at least one measure"});
+            at(node);
+        }
     } else if (std::holds_alternative<NodePayload::Block>(node.payload.v)) {
-        if (node.children.empty()) errors.push_back({owned(node.id), "Block node must have at least one child"});
+        if (node.children.empty()) {
+            errors.push_back({owned(node.id), "Block node must have at least one child"});
+            at(node);
+        }
         for (const Node& child : node.children) {
             if (std::holds_alternative<NodeKind::Set>(child.kind.v)) {
                 errors.push_back({owned(child.id), "Set should not be a direct child of Block (wrap in Exercise)"});
+                at(child);
             }
         }
     } else if (std::holds_alternative<NodePayload::Exercise>(node.payload.v)) {
@@ -64,19 +76,20 @@ void validate_node(const Node& node, std::vector<ValidationError>& errors) {
             if (std::holds_alternative<NodeKind::Block>(child.kind.v) ||
                 std::holds_alternative<NodeKind::Session>(child.kind.v)) {
                 errors.push_back({owned(child.id), kind_display(child.kind) + " should not be a child of Exercise"});
+                at(child);
             }
         }
     }
-    for (const Node& child : node.children) validate_node(child, errors);
+    for (const Node& child : node.children) validate_node(child, errors, nodes);
 }
 
 }  // namespace
 
 std::string ValidationError::display() const { return node_id + ": " + message; }
 
-std::vector<ValidationError> validate(const model::Workout& workout) {
+std::vector<ValidationError> validate(const model::Workout& workout, std::vector<const model::Node*>* nodes) {
     std::vector<ValidationError> errors;
-    validate_node(workout.root, errors);
+    validate_node(workout.root, errors, nodes);
     return errors;
 }
 

@@ -15,7 +15,9 @@ struct ValidationError {
     std::string display() const;
 };
 
-// Depth-first, pre-order; an empty list means the tree is sound.
-std::vector<ValidationError> validate(const model::Workout& workout);
+// Depth-first, pre-order; an empty list means the tree is sound.  With `nodes`, the node
+// each error is reported for is added to it, one per error, for callers that place them.
+std::vector<ValidationError> validate(const model::Workout& workout,
+                                      std::vector<const model::Node*>* nodes = nullptr);
 
 }  // namespace tavrik::ops

@@ -16,6 +16,7 @@ struct Capability {
 
 // One per file; module.cpp lists them.
 extern const Capability columns_capability;
+extern const Capability report_capability;
 
 // The calling convention of every function here, as PyMethodDef stores it.
 using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);

@@ -9,7 +9,7 @@ namespace tavrik::python::native {
 
 namespace {
 
-const Capability* const capabilities[] = {&columns_capability};
+const Capability* const capabilities[] = {&columns_capability, &report_capability};
 
 // The concatenated table, terminated by a zeroed entry; the function objects point into
 // it for as long as they live, so it is made once and never freed.

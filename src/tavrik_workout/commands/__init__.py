@@ -2,7 +2,7 @@
 status (its docstring is the command's description); adding one is a module and a line
 here."""
 
-from tavrik_workout.commands import count, fmt, schema, validate
+from tavrik_workout.commands import count, fmt, lint, schema, validate
 from tavrik_workout.commands import columns, export, import_
 
-COMMANDS = (validate, fmt, count, schema, import_, export, columns)
+COMMANDS = (validate, fmt, count, schema, lint, import_, export, columns)

@@ -1,12 +1,15 @@
 """Rewrites each document in its normal form (the module's to_json, and a final newline).
 
 A file already in normal form is left alone; a document that does not read is reported as by
-`validate` and left untouched.  Writes go through a temporary file and a rename, so a file is
-never left half-written, and keep the file's owner, group, mode and extended attributes.  A
-read-only file, one with other hard links, and one that changed since it was read are left
-alone with a message (exit status 2).  Standard input is written to standard output.  Reports
-and a summary line go to standard error, so that standard output carries only documents or
-the diff.
+`validate` and left untouched.  So is a document whose normal form would drop content
+(members the model does not know, the earlier value of a repeated key, digits a double cannot
+hold): each loss is listed as `PATH:LINE:COL: fmt would drop ...` and the exit status is 1,
+unless --drop-unknown consents.  A top-level "$schema" string is kept as the first member.
+Writes go through a temporary file and a rename, so a file is never left half-written, and
+keep the file's owner, group, mode and extended attributes.  A read-only file, one with other
+hard links, and one that changed since it was read are left alone with a message (exit status
+2).  Standard input is written to standard output.  Reports and a summary line go to standard
+error, so that standard output carries only documents or the diff.
 """
 
 import difflib
@@ -20,6 +23,7 @@ from tavrik_workout.commands.common import (
     INVALID, TROUBLE, add_input_arguments, input_sources, status_of)
 from tavrik_workout.documents import Checked, Unreadable, printable, read_error
 from tavrik_workout.files import NotWritten, remove_leftovers, rewrite
+from tavrik_workout.lint import guard
 
 NAME = "fmt"
 HELP = "rewrite workout documents in normal form"
@@ -32,6 +36,10 @@ def add_arguments(parser):
                       help="write nothing; list the files that would change and exit 1 if any")
     mode.add_argument("--diff", action="store_true",
                       help="write nothing; print a unified diff and exit 1 if any file would change")
+    parser.add_argument("--drop-unknown", action="store_true",
+                        help="rewrite even when the normal form drops content (unknown members, the "
+                             "earlier of repeated keys, digits a double cannot hold); without it such "
+                             "a file is listed and left alone")
 
 
 @dataclass(frozen=True, slots=True)
@@ -42,6 +50,7 @@ class Formatted:
     problem: Checked | None = None  # a document that did not read, or a file that could not
     unwritable: str | None = None
     refused: str | None = None  # a whole report line: why the file was left alone
+    losses: tuple[str, ...] = ()  # what the normal form would drop, when not consented to
 
 
 def _diff_lines(path, old, new):
@@ -52,7 +61,7 @@ def _diff_lines(path, old, new):
             yield "\n\\ No newline at end of file\n"
 
 
-def _format_source(source, mode):
+def _format_source(source, mode, drop_unknown=False):
     try:
         text, stamp = source.load_stamped()
     except Unreadable as error:
@@ -61,6 +70,9 @@ def _format_source(source, mode):
         normal = sdk.to_json(text) + "\n"
     except ValueError as error:
         return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
+    normal, losses = guard.normal_form(source.path, text, normal, drop_unknown=drop_unknown)
+    if losses:
+        return Formatted(source.path, losses=tuple(losses))
     changed = normal != text
     if mode == "diff":
         return Formatted(source.path, changed, "".join(_diff_lines(source.path, text, normal)))
@@ -91,7 +103,7 @@ def run(args):
             remove_leftovers(folder)
     status = 0
     tally = {"changed": 0, "unchanged": 0, "invalid": 0, "unreadable": 0, "left alone": 0}
-    function = partial(_format_source, mode=mode)
+    function = partial(_format_source, mode=mode, drop_unknown=args.drop_unknown)
     for result in runner.run(function, items, jobs=args.jobs, console=console,
                              progress=not args.quiet, failed=_format_failed):
         if result.problem is not None:
@@ -99,6 +111,11 @@ def run(args):
             status = max(status, problem)
             tally["unreadable" if problem == TROUBLE else "invalid"] += 1
             for line in result.problem.problems():
+                console.err_line(line)
+        elif result.losses:
+            status = max(status, INVALID)
+            tally["left alone"] += 1
+            for line in result.losses:
                 console.err_line(line)
         elif result.refused is not None or result.unwritable is not None:
             status = TROUBLE
