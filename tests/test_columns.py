@@ -187,7 +187,7 @@ def generated(seed):
 
 
 def documents():
-    for name in ("run_with_streams.json", "plan_12_week_strength.json"):
+    for name in ("run_with_streams.workout.json", "plan_12_week_strength.workout.json"):
         yield name, (ROOT / "examples" / name).read_text()
     yield "bench ride", json.dumps(bench.make_recording(600))
     yield "bench plan", json.dumps(bench.make_plan(3), ensure_ascii=False)
@@ -313,7 +313,7 @@ def test_a_document_without_laps_or_sets():
 
 
 BAD = ["", "[", '{"id":"w"}', doc()[:-1], doc() + "x", doc(streams='{"timestamps": [1, null]}'),
-       doc(laps='[{"trigger": "Custom"}]'), (ROOT / "examples" / "broken_missing_comma.json").read_text()]
+       doc(laps='[{"trigger": "Custom"}]'), (ROOT / "examples" / "broken_missing_comma.workout.json").read_text()]
 
 
 @pytest.mark.parametrize("text", BAD)

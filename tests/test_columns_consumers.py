@@ -23,7 +23,7 @@ import bench  # noqa: E402
 
 RIDE = json.dumps(bench.make_recording(2000))
 PLAN = json.dumps(bench.make_plan(2), ensure_ascii=False)
-RUN = (ROOT / "examples" / "run_with_streams.json").read_text()
+RUN = (ROOT / "examples" / "run_with_streams.workout.json").read_text()
 UNDER_ASAN = "libasan" in Path("/proc/self/maps").read_text()
 
 
