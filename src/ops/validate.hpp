@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/workout.hpp"
+#include "ops/node_view.hpp"
 
 namespace tavrik::ops {
 
@@ -17,5 +18,7 @@ struct ValidationError {
 
 // Depth-first, pre-order; an empty list means the tree is sound.
 std::vector<ValidationError> validate(const model::Workout& workout);
+// The same over the entries of a walked text.
+std::vector<ValidationError> validate(const NodeEntries& nodes);
 
 }  // namespace tavrik::ops
