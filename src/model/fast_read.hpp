@@ -90,8 +90,21 @@ public:
 private:
     // ---- tokens ----
 
-    // The next byte after any whitespace, not consumed; kEof at the end.
-    int peek() {
+    // The next byte after any whitespace, not consumed; kEof at the end.  No whitespace
+    // and one space (after a comma or colon) are decided inline.
+    [[gnu::always_inline]] int peek() {
+        if (p_ < end_) {
+            const auto c = static_cast<unsigned char>(*p_);
+            if (c > ' ') return c;
+            if (c == ' ' && end_ - p_ > 1 && static_cast<unsigned char>(p_[1]) > ' ') {
+                ++p_;
+                return static_cast<unsigned char>(*p_);
+            }
+        }
+        return peek_slow();
+    }
+
+    [[gnu::noinline]] int peek_slow() {
         while (p_ < end_) {
             const auto c = static_cast<unsigned char>(*p_);
             if (c > ' ') return c;
