@@ -883,7 +883,13 @@ def main():
     plan = make_plan(args.weeks)
     sessions = make_sessions(args.sessions)
     # (name, texts, the objects json must read from them)
-    inputs = [("plan", [json.dumps(plan, ensure_ascii=False)], [plan]),
+    plan_text = json.dumps(plan, ensure_ascii=False)
+    # The same plan with its last key escaped: the common-form walk reads it all before it
+    # gives up and the general reader reads it again, the costliest way to give up.
+    last_key = plan_text.rindex('"metadata"')
+    escaped_end = plan_text[:last_key] + '"metad\\u0061ta"' + plan_text[last_key + len('"metadata"'):]
+    inputs = [("plan", [plan_text], [plan]),
+              ("plan, escaped last key", [escaped_end], [plan]),
               ("ride compact", [json.dumps(ride, ensure_ascii=False)], [ride]),
               ("ride indented", [json.dumps(ride, indent=2, ensure_ascii=False)], [ride]),
               (f"sessions x{len(sessions)}", [json.dumps(s, ensure_ascii=False) for s in sessions], sessions)]

@@ -1,5 +1,6 @@
 // Coverage-guided fuzz target over the core: read a document both with the fast paths and
-// with the general reading alone, which must agree; for every document that reads, check
+// with the general reading alone, which must agree; walk it for its node entries, which
+// when the walk accepts must give the general reading's validation and count; for every document that reads, check
 // that writing it is a fixed point of read-then-write and that validation and counting
 // give the same answers for the written text as for the original.  For every document
 // that does not read, check that the error says what and where.  The observed read (the
@@ -22,6 +23,7 @@
 #include "model/survey.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
+#include "ops/node_view.hpp"
 #include "ops/validate.hpp"
 
 namespace {
@@ -126,6 +128,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (read && tavrik::model::write_document(*read) != tavrik::model::write_document(*general)) {
         fail("fast and general reading give different documents", text);
+    }
+    // The walk without a model may give up on anything, but what it accepts the general
+    // reading accepts, with the same validation errors and the same count.
+    if (auto nodes = tavrik::ops::scan_nodes(text)) {
+        if (!general) fail("the node walk accepts what the general reading refuses", general.error().display());
+        if (displays(tavrik::ops::validate(*nodes)) != displays(tavrik::ops::validate(*general))) {
+            fail("the node walk and the general reading validate differently", text);
+        }
+        if (tavrik::ops::count_sets(*nodes) != tavrik::ops::count_sets(*general)) {
+            fail("the node walk and the general reading count differently", text);
+        }
     }
     // Checking the samples without keeping them must refuse exactly what keeping refuses.
     {

@@ -20,4 +20,11 @@ std::uint32_t count_sets(const model::Workout& workout) {
     return count;
 }
 
+std::uint32_t count_sets(const NodeEntries& nodes) {
+    constexpr auto leaf = static_cast<std::uint8_t>(payload_index<model::NodePayload::Leaf>);
+    std::uint32_t count = 0;
+    for (const NodeEntry& node : nodes) count += node.payload == leaf;
+    return count;
+}
+
 }  // namespace tavrik::ops

@@ -1,5 +1,6 @@
 #include "ops/validate.hpp"
 
+#include <cstddef>
 #include <string_view>
 #include <type_traits>
 #include <variant>
@@ -15,72 +16,100 @@ using model::NodePayload;
 
 namespace {
 
-// A node's id outlives the tree in the error.
-std::string owned(const model::Text& id) { return std::string(id.data(), id.size()); }
+// The payload variant each kind requires.
+constexpr std::size_t required_payload(std::size_t kind) {
+    if (kind == kind_index<NodeKind::Set>) return payload_index<NodePayload::Leaf>;
+    if (kind == kind_index<NodeKind::Exercise>) return payload_index<NodePayload::Exercise>;
+    if (kind == kind_index<NodeKind::Block>) return payload_index<NodePayload::Block>;
+    if (kind == kind_index<NodeKind::Custom>) return payload_index<NodePayload::Custom>;
+    return payload_index<NodePayload::Temporal>;
+}
 
 // "Set", ..., or Custom("name") with the name quoted and escaped.
-std::string kind_display(const NodeKind& kind) {
-    if (const auto* custom = std::get_if<NodeKind::Custom>(&kind.v)) {
+std::string kind_display(std::size_t kind, std::string_view custom) {
+    if (kind == kind_index<NodeKind::Custom>) {
         std::string s = "Custom(";
-        json::append_debug_quoted(s, custom->value);
+        json::append_debug_quoted(s, custom);
         s += ')';
         return s;
     }
-    return std::string(model::Describe<NodeKind>::variants[kind.v.index()]);
+    return std::string(model::Describe<NodeKind>::variants[kind]);
 }
 
-// Whether the payload variant is the one the kind requires.
-bool kind_matches_payload(const Node& node) {
-    const auto& payload = node.payload.v;
-    return std::visit(
-        [&](const auto& kind) {
-            using K = std::decay_t<decltype(kind)>;
-            if constexpr (std::is_same_v<K, NodeKind::Set>) return std::holds_alternative<NodePayload::Leaf>(payload);
-            else if constexpr (std::is_same_v<K, NodeKind::Exercise>) return std::holds_alternative<NodePayload::Exercise>(payload);
-            else if constexpr (std::is_same_v<K, NodeKind::Block>) return std::holds_alternative<NodePayload::Block>(payload);
-            else if constexpr (std::is_same_v<K, NodeKind::Custom>) return std::holds_alternative<NodePayload::Custom>(payload);
-            else return std::holds_alternative<NodePayload::Temporal>(payload);
-        },
-        node.kind.v);
-}
+std::string_view view(const model::Text& s) { return {s.data(), s.size()}; }
+
+// The tree of a read workout.
+struct ModelView {
+    using Ref = const Node*;
+    static std::string_view id(Ref n) { return view(n->id); }
+    static std::size_t kind(Ref n) { return n->kind.v.index(); }
+    static std::string_view custom_kind(Ref n) {
+        const auto* custom = std::get_if<NodeKind::Custom>(&n->kind.v);
+        return custom != nullptr ? view(custom->value) : std::string_view();
+    }
+    static std::size_t payload(Ref n) { return n->payload.v.index(); }
+    static bool no_measures(Ref n) {
+        const auto* leaf = std::get_if<NodePayload::Leaf>(&n->payload.v);
+        return leaf != nullptr && leaf->measures.empty();
+    }
+    static bool childless(Ref n) { return n->children.empty(); }
+    template <class F>
+    static void each_child(Ref n, F&& f) {
+        for (const Node& child : n->children) f(&child);
+    }
+};
+
+// The node entries of a walked text.
+struct EntryView {
+    using Ref = const NodeEntry*;
+    const NodeEntry* first;
+    std::string_view id(Ref n) const { return n->id; }
+    std::size_t kind(Ref n) const { return n->kind; }
+    std::string_view custom_kind(Ref n) const { return n->custom_kind; }
+    std::size_t payload(Ref n) const { return n->payload; }
+    bool no_measures(Ref n) const { return n->no_measures; }
+    bool childless(Ref n) const { return n->end == index(n) + 1; }
+    template <class F>
+    void each_child(Ref n, F&& f) const {
+        for (std::uint32_t i = index(n) + 1; i < n->end; i = first[i].end) f(first + i);
+    }
+    std::uint32_t index(Ref n) const { return static_cast<std::uint32_t>(n - first); }
+};
 
 // Pre-order: the node's own checks, then each child's subtree in order.  The depth is
 // bounded by the reader's nesting limit.
-void validate_node(const Node& node, std::vector<ValidationError>& errors, std::vector<const Node*>* nodes) {
+// `placed`, when given, receives the node each error is reported for, one per error.
+template <class View>
+void validate_node(const View& v, typename View::Ref node, std::vector<ValidationError>& errors,
+                   std::vector<typename View::Ref>* placed) {
     // Cold: errors are few, and nobody asks for their nodes on the module's own path.
-    auto at = [&](const Node& n) {
-        if (nodes != nullptr) nodes->push_back(&n);
+    auto report = [&](typename View::Ref at, std::string message) {
+        errors.push_back({std::string(v.id(at)), std::move(message)});
+        if (placed != nullptr) placed->push_back(at);
     };
-    if (!kind_matches_payload(node)) {
-        errors.push_back({owned(node.id), "NodeKind " + kind_display(node.kind) + " does not match payload variant"});
-        at(node);
+    const std::size_t kind = v.kind(node);
+    const std::size_t payload = v.payload(node);
+    if (payload != required_payload(kind)) {
+        report(node, "NodeKind " + kind_display(kind, v.custom_kind(node)) + " does not match payload variant");
     }
-    if (const auto* leaf = std::get_if<NodePayload::Leaf>(&node.payload.v)) {
-        if (leaf->measures.empty()) {
-            errors.push_back({owned(node.id), "Set node must have at least one measure"});
-            at(node);
-        }
-    } else if (std::holds_alternative<NodePayload::Block>(node.payload.v)) {
-        if (node.children.empty()) {
-            errors.push_back({owned(node.id), "Block node must have at least one child"});
-            at(node);
-        }
-        for (const Node& child : node.children) {
-            if (std::holds_alternative<NodeKind::Set>(child.kind.v)) {
-                errors.push_back({owned(child.id), "Set should not be a direct child of Block (wrap in Exercise)"});
-                at(child);
+    if (payload == payload_index<NodePayload::Leaf>) {
+        if (v.no_measures(node)) report(node, "Set node must have at least one measure");
+    } else if (payload == payload_index<NodePayload::Block>) {
+        if (v.childless(node)) report(node, "Block node must have at least one child");
+        v.each_child(node, [&](typename View::Ref child) {
+            if (v.kind(child) == kind_index<NodeKind::Set>) {
+                report(child, "Set should not be a direct child of Block (wrap in Exercise)");
             }
-        }
-    } else if (std::holds_alternative<NodePayload::Exercise>(node.payload.v)) {
-        for (const Node& child : node.children) {
-            if (std::holds_alternative<NodeKind::Block>(child.kind.v) ||
-                std::holds_alternative<NodeKind::Session>(child.kind.v)) {
-                errors.push_back({owned(child.id), kind_display(child.kind) + " should not be a child of Exercise"});
-                at(child);
+        });
+    } else if (payload == payload_index<NodePayload::Exercise>) {
+        v.each_child(node, [&](typename View::Ref child) {
+            const std::size_t k = v.kind(child);
+            if (k == kind_index<NodeKind::Block> || k == kind_index<NodeKind::Session>) {
+                report(child, kind_display(k, v.custom_kind(child)) + " should not be a child of Exercise");
             }
-        }
+        });
     }
-    for (const Node& child : node.children) validate_node(child, errors, nodes);
+    v.each_child(node, [&](typename View::Ref child) { validate_node(v, child, errors, placed); });
 }
 
 }  // namespace
@@ -89,7 +118,16 @@ std::string ValidationError::display() const { return node_id + ": " + message; 
 
 std::vector<ValidationError> validate(const model::Workout& workout, std::vector<const model::Node*>* nodes) {
     std::vector<ValidationError> errors;
-    validate_node(workout.root, errors, nodes);
+    validate_node(ModelView{}, &workout.root, errors, nodes);
+    return errors;
+}
+
+std::vector<ValidationError> validate(const NodeEntries& nodes) {
+    std::vector<ValidationError> errors;
+    if (!nodes.empty()) {
+        validate_node(EntryView{nodes.data()}, nodes.data(), errors,
+                      static_cast<std::vector<EntryView::Ref>*>(nullptr));
+    }
     return errors;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/workout.hpp"
+#include "ops/node_view.hpp"
 
 namespace tavrik::ops {
 
@@ -19,5 +20,7 @@ struct ValidationError {
 // each error is reported for is added to it, one per error, for callers that place them.
 std::vector<ValidationError> validate(const model::Workout& workout,
                                       std::vector<const model::Node*>* nodes = nullptr);
+// The same over the entries of a walked text.
+std::vector<ValidationError> validate(const NodeEntries& nodes);
 
 }  // namespace tavrik::ops

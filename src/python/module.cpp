@@ -10,6 +10,7 @@
 #include "model/document.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
+#include "ops/node_view.hpp"
 #include "ops/validate.hpp"
 
 #include <array>
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace tavrik::python {
@@ -60,6 +62,13 @@ Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     return result;
 }
 
+// The same two on the node entries of a text walked in its common form, without a model.
+using NodesStep = Outcome (*)(const ops::NodeEntries& nodes);
+
+Outcome validate_nodes_step(const ops::NodeEntries& nodes) { return display_list(ops::validate(nodes)); }
+
+Outcome count_nodes_step(const ops::NodeEntries& nodes) { return new_count(ops::count_sets(nodes)); }
+
 // validate_workout and count_sets never look at recorded samples, so their read only
 // checks them.
 constexpr bool needs_samples(Step step) { return step == parse_workout_step || step == to_json_step; }
@@ -73,6 +82,8 @@ struct Function {
 // In the order of registration and of __all__; the texts are those of surface.hpp.
 constexpr Step steps[] = {parse_workout_step, validate_workout_step, count_sets_step, to_json_step};
 static_assert(std::size(steps) == surface::functions.size());
+constexpr NodesStep nodes_steps[] = {nullptr, validate_nodes_step, count_nodes_step, nullptr};
+static_assert(std::size(nodes_steps) == std::size(steps));
 
 template <std::size_t... I>
 constexpr std::array<Function, sizeof...(I)> function_table(std::index_sequence<I...>) {
@@ -90,6 +101,13 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         Result<std::string_view> text = json_argument(function.name, args, nargs, kwnames);
         if (!text) {
             return std::unexpected(std::move(text.error()));
+        }
+        // The common form needs no model; anything else, errors included, is read the
+        // general way from the start.
+        if constexpr (nodes_steps[I] != nullptr) {
+            if (std::optional<ops::NodeEntries> nodes = ops::scan_nodes(*text)) {
+                return nodes_steps[I](*nodes);
+            }
         }
         // The tree lives in this arena and is gone before it is.
         model::Arena arena;
