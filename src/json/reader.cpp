@@ -17,6 +17,8 @@ int hex_value(char c) {
     return -1;
 }
 
+}  // namespace
+
 void append_utf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -34,8 +36,6 @@ void append_utf8(std::string& out, std::uint32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-}  // namespace
 
 // ---- positions ----
 

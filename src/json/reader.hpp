@@ -21,6 +21,9 @@
 
 namespace tavrik::json {
 
+// Appends the UTF-8 form of a code point (at most U+10FFFF) to `out`.
+void append_utf8(std::string& out, std::uint32_t cp);
+
 template <class T>
 using Result = std::expected<T, Error>;
 using Status = std::expected<void, Error>;

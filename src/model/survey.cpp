@@ -123,23 +123,6 @@ int hex_value(char c) {
     return 0;
 }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // The decoded text of a string token, as the reader compares names.
 std::string decode(std::string_view s, const Tok& tok) {
@@ -170,7 +153,7 @@ std::string decode(std::string_view s, const Tok& tok) {
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     j += 6;
                 }
-                append_utf8(out, cp);
+                json::append_utf8(out, cp);
                 break;
             }
             default: out += e; break;  // quote, backslash, slash

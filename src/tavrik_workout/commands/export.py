@@ -14,6 +14,7 @@ from tavrik_workout import formats
 from tavrik_workout.documents import Unreadable
 from tavrik_workout.files import read
 from tavrik_workout.files import NotWritten
+from tavrik_workout.formats.loss import report_entry
 from tavrik_workout.formats.output import write_new
 
 NAME = "export"
@@ -71,13 +72,7 @@ def _fail(args, path, message, status):
 
 def _report(args, path, loss, output, error):
     if args.report_format == "json":
-        entry = {"file": path}
-        if output is not None:
-            entry["output"] = output
-        if error is not None:
-            entry["error"] = error
-        if loss is not None:
-            entry.update(loss.to_dict())
+        entry = report_entry(path, loss, error, output)
         print(json.dumps(entry, indent=2), file=sys.stderr)
         return
     for line in loss.lines() if loss is not None else []:

@@ -13,6 +13,7 @@ import sys
 
 from tavrik_workout import formats
 from tavrik_workout.files import NotWritten
+from tavrik_workout.formats.loss import report_entry
 from tavrik_workout.formats.output import write_new
 
 NAME = "import"
@@ -122,13 +123,7 @@ def _write(target, text):
 
 def _say(args, reports, path, *, loss=None, error=None, output=None):
     if args.report_format == "json":
-        entry = {"file": path}
-        if output is not None:
-            entry["output"] = output
-        if error is not None:
-            entry["error"] = error
-        if loss is not None:
-            entry.update(loss.to_dict())
+        entry = report_entry(path, loss, error, output)
         reports.append(entry)
         return
     if loss is not None:

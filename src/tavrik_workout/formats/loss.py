@@ -88,3 +88,16 @@ class Conversion:
 
     text: str | bytes
     loss: LossReport
+
+
+def report_entry(path, loss=None, error=None, output=None):
+    """One file's report as `--format json` prints it: the file, where it went, what failed,
+    and what the target could not hold."""
+    entry = {"file": path}
+    if output is not None:
+        entry["output"] = output
+    if error is not None:
+        entry["error"] = error
+    if loss is not None:
+        entry.update(loss.to_dict())
+    return entry
