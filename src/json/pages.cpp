@@ -22,7 +22,7 @@ namespace tavrik::json {
 
 namespace {
 
-bool mapped([[maybe_unused]] std::size_t bytes) {
+[[maybe_unused]] bool mapped([[maybe_unused]] std::size_t bytes) {
 #if defined(TAVRIK_PAGES_FROM_HEAP)
     return false;
 #else
@@ -43,7 +43,7 @@ void* allocate_buffer(std::size_t bytes) {
     return ::operator new(bytes);
 }
 
-void free_buffer(void* p, std::size_t bytes) noexcept {
+void free_buffer(void* p, [[maybe_unused]] std::size_t bytes) noexcept {
     if (p == nullptr) return;
 #if !defined(TAVRIK_PAGES_FROM_HEAP)
     if (mapped(bytes)) {
