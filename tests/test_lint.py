@@ -39,6 +39,10 @@ def at(finding):
     return finding.line, finding.column, finding.byte_offset
 
 
+def pointer(*tokens):
+    """A JSON Pointer from its reference tokens."""
+    return "".join(f"/{token}" for token in tokens)
+
 class TestReading:
     def test_clean_documents_have_no_findings(self):
         assert codes(doc()) == []
@@ -50,10 +54,10 @@ class TestReading:
                    notes='"keep me"')
         found = [(f.message, f.pointer) for f in check(text).findings]
         assert found == [
-            ("unknown member 'naem' (did you mean 'name'?)", "/root/naem"),
-            ("unknown member 'extra'", "/root/kind/extra"),
-            ("unknown member 'unit'", "/root/payload/measures/0/unit"),
-            ("unknown member 'rest_secs'", "/root/payload/rest_secs"),
+            ("unknown member 'naem' (did you mean 'name'?)", pointer("root", "naem")),
+            ("unknown member 'extra'", pointer("root", "kind", "extra")),
+            ("unknown member 'unit'", pointer("root", "payload", "measures", 0, "unit")),
+            ("unknown member 'rest_secs'", pointer("root", "payload", "rest_secs")),
             ("unknown member 'notes'", "/notes"),
         ]
         assert at(check(text).findings[0]) == where(text, '"naem"')
@@ -62,15 +66,15 @@ class TestReading:
         # A node as an array of its fields, and a payload as [tag, fields...].
         text = doc(root='["s",{"type":"Set"},null,[],["Leaf",[{"type":"Reps","value":0}],null],{"k":1,"k":2}]')
         assert codes(text) == ["V001", "R003"]
-        assert only(text, "V001").pointer == "/root/4/1/0/value"
-        assert only(text, "R003").pointer == "/root/5/k"
+        assert only(text, "V001").pointer == pointer("root", 4, 1, 0, "value")
+        assert only(text, "R003").pointer == pointer("root", 5, "k")
 
     def test_repeated_keys_in_metadata_summaries_and_custom_payloads(self):
         text = doc(root=node(payload='{"type":"Custom","a":1,"a":2}', kind='{"type":"Custom","value":"x"}'),
                    metadata='{"b":1,"a":2,"b":3}',
                    laps='[{"trigger":"Manual","summary":{"hr":1,"hr":2}}]')
         found = [f for f in check(text).findings if f.code == "R003"]
-        assert [f.pointer for f in found] == ["/root/payload/a", "/metadata/b", "/laps/0/summary/hr"]
+        assert [f.pointer for f in found] == [pointer("root", "payload", "a"), "/metadata/b", "/laps/0/summary/hr"]
         assert at(found[1]) == where(text, '"b"')  # the earlier key, the one that is dropped
         assert all(f.fix is not None for f in found)
 
@@ -113,12 +117,12 @@ class TestStructure:
         assert not report.valid
         placed = [(f.code, f.node_id, f.pointer, at(f)) for f in report.findings]
         assert placed == [
-            ("S005", "b", "/root/children/0", where(text, '{"id":"b"')),
-            ("S004", "s1", "/root/children/0/children/0", where(text, '{"id":"s1"')),
-            ("S004", "s1", "/root/children/0/children/1", where(text, '{"id":"s1"', 1)),
-            ("S006", "s1", "/root/children/0/children/1", where(text, '{"id":"s1"', 1)),
-            ("S002", "", "/root/children/1", where(text, '{"id":""')),
-            ("S007", "", "/root/children/1", where(text, '{"id":""')),
+            ("S005", "b", pointer("root", "children", 0), where(text, '{"id":"b"')),
+            ("S004", "s1", pointer("root", "children", 0, "children", 0), where(text, '{"id":"s1"')),
+            ("S004", "s1", pointer("root", "children", 0, "children", 1), where(text, '{"id":"s1"', 1)),
+            ("S006", "s1", pointer("root", "children", 0, "children", 1), where(text, '{"id":"s1"', 1)),
+            ("S002", "", pointer("root", "children", 1), where(text, '{"id":""')),
+            ("S007", "", pointer("root", "children", 1), where(text, '{"id":""')),
         ]
         messages = [f.message for f in report.findings if f.code != "S006" and f.code != "S007"]
         assert messages == sdk.validate_workout(text)
@@ -174,7 +178,7 @@ class TestValues:
     def test_measures_no_plan_means(self, measure, code):
         text = doc(root=node(payload='{"type":"Leaf","measures":[' + measure + "]}"))
         finding = only(text, code)
-        assert finding.node_id == "n" and finding.pointer.startswith("/root/payload/measures/0/value")
+        assert finding.node_id == "n" and finding.pointer.startswith(pointer("root", "payload", "measures", 0, "value"))
 
     @pytest.mark.parametrize("measure", [
         '{"type":"Reps","value":1}', '{"type":"Weight","value":{"amount":0.5,"unit":"Lbs"}}',
@@ -187,7 +191,7 @@ class TestValues:
     def test_intensity_and_rest(self):
         over = doc(root=node(payload='{"type":"Leaf","measures":[{"type":"Reps","value":5}],'
                                      '"intensity":{"type":"PercentOfMax","value":100.5}}'))
-        assert only(over, "V003").pointer == "/root/payload/intensity/value"
+        assert only(over, "V003").pointer == pointer("root", "payload", "intensity", "value")
         full = over.replace("100.5", "100")
         assert codes(full) == []
         rest = doc(root=node(kind='{"type":"Session"}', payload='{"rest_seconds":-30,"type":"Temporal"}'))
@@ -207,7 +211,7 @@ class TestApi:
             tavrik_workout.parse(text)
         error = caught.value
         assert isinstance(error, tavrik_workout.WorkoutError)
-        assert (error.code, error.node_id, error.pointer) == ("S001", "b", "/root")
+        assert (error.code, error.node_id, error.pointer) == ("S001", "b", pointer("root"))
         assert str(error) == sdk.validate_workout(text)[0]
         with pytest.raises(tavrik_workout.WorkoutError) as caught:
             tavrik_workout.parse('{"id": 1}')

@@ -541,13 +541,18 @@ struct SampleCount {
     }
 };
 
-// A recording's positions read in one loop: `null`, or {"lat": x, "lng": y} with an
-// optional "altitude": z last, in that order, with plain numbers and keys without
+// A recording's positions read in one loop: `null`, or an object of the two coordinates and
+// the optional altitude last, in their declared order, with plain numbers and keys without
 // escapes, which is how they are written.  False, with nothing consumed or kept, for
 // anything else; the general reading then takes the list from its start.
 template <class Out>
 bool read_position_list(json::TextSource& src, Out& out) {
     constexpr bool keep = json::keeps_values<Out>();
+    // Latitude, longitude, altitude, by the record's own description.
+    static constexpr auto names = field_names<Describe<Position>>();
+    static_assert(std::get<0>(Describe<Position>::fields).member == &Position::lat &&
+                  std::get<1>(Describe<Position>::fields).member == &Position::lng &&
+                  std::get<2>(Describe<Position>::fields).member == &Position::altitude);
     json::Reader& r = src.reader();
     if (r.peek_ws() != '[' || !r.can_enter(2)) return false;
     const char* start = r.cursor();
@@ -587,14 +592,14 @@ bool read_position_list(json::TextSource& src, Out& out) {
         } else if (c == '{') {
             r.bump();
             Position p{0.0, 0.0, std::nullopt};
-            if (!key("lat") || !number(p.lat) || r.peek_ws() != ',') return give_up();
+            if (!key(names[0]) || !number(p.lat) || r.peek_ws() != ',') return give_up();
             r.bump();
-            if (!key("lng") || !number(p.lng)) return give_up();
+            if (!key(names[1]) || !number(p.lng)) return give_up();
             c = r.peek_ws();
             if (c == ',') {
                 r.bump();
                 double altitude = 0.0;
-                if (!key("altitude") || !number(altitude)) return give_up();
+                if (!key(names[2]) || !number(altitude)) return give_up();
                 p.altitude = altitude;
                 c = r.peek_ws();
             }

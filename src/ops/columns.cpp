@@ -469,7 +469,9 @@ public:
         const auto leaf = model::field_names<Describe<model::NodePayload::Leaf>>();  // measures, intensity
         intensity_.emplace(columns_, leaf[1]);
         const auto exercise = model::field_names<Describe<model::NodePayload::Exercise>>();
-        static_assert(model::field_names<Describe<model::NodePayload::Exercise>>()[2] == "rest_seconds");
+        // The rest column takes its name from the exercise's rest field, by member, not by text.
+        static_assert(std::get<2>(Describe<model::NodePayload::Exercise>::fields).member ==
+                      &model::NodePayload::Exercise::rest_seconds);
         rest_ = columns_.size();
         columns_.emplace_back(std::string(exercise[2]), Type::Float64);
     }

@@ -124,8 +124,8 @@ class _GitIgnores:
         return ignores
 
     def specs(self, folder):
-        """(base folder, spec) that apply to the entries of `folder` (absolute), shallowest
-        first."""
+        """(base folder, ignore patterns) that apply to the entries of `folder` (absolute),
+        shallowest first."""
         if folder in self.cache:
             return self.cache[folder]
         if folder == self.floor:
@@ -142,9 +142,9 @@ class _GitIgnores:
 
 
 def _ignored(specs, absolute, is_folder):
-    for base, spec in reversed(specs):
+    for base, patterns in reversed(specs):
         relative = absolute[len(base) + 1:].replace(os.sep, "/")
-        verdict = spec.check_file(relative + "/" if is_folder else relative).include
+        verdict = patterns.check_file(relative + "/" if is_folder else relative).include
         if verdict is not None:
             return verdict
     return False

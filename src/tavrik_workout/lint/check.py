@@ -235,7 +235,8 @@ class _ValueRules:
         self.found.append(self.doc.finding(code, message, offset, pointer, node_id))
 
     def run(self, workout: dict[str, Any]) -> list[Finding]:
-        self.node(workout["root"], "/root")
+        tree = "root"  # the document's member that holds the node tree
+        self.node(workout[tree], "/" + tree)
         self.recorded(workout)
         return self.found
 
