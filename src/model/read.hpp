@@ -622,6 +622,21 @@ bool read_position_list(json::TextSource& src, Out& out) {
     return true;
 }
 
+// Reads a list element by element into one scratch value, keeping none of them.
+template <class E, class S>
+Status read_dropping(S& src) {
+    return src.read_seq("a sequence", [&](auto& seq) -> Status {
+        E element{};
+        for (;;) {
+            auto more = seq.has_next();
+            if (!more) return fail(std::move(more.error()));
+            if (!*more) return {};
+            auto&& item = seq.element();
+            if (auto s = read_into(item, element); !s) return s;
+        }
+    });
+}
+
 // Reads a list of samples as the list would be read, keeping none of them.
 template <class E>
 Status check_samples(json::TextSource& src) {
@@ -632,15 +647,7 @@ Status check_samples(json::TextSource& src) {
         SampleCount none;
         if (src.direct_reads() && read_position_list(src, none)) return {};
     }
-    return src.read_seq("a sequence", [&](auto& seq) -> Status {
-        E element{};
-        for (;;) {
-            auto more = seq.has_next();
-            if (!more) return fail(std::move(more.error()));
-            if (!*more) return {};
-            if (auto s = read_into(seq.element(), element); !s) return s;
-        }
-    });
+    return read_dropping<E>(src);
 }
 
 }  // namespace detail
@@ -685,18 +692,7 @@ Status read_into(S& src, T& out) {
         if constexpr (samples && std::is_same_v<S, json::BufSource>) {
             // A buffered list is checked element by element, or kept at its exact size:
             // what the tape already holds is not doubled by the list's growth.
-            if (!src.keep_samples()) {
-                return src.read_seq("a sequence", [&](auto& seq) -> Status {
-                    E element{};
-                    for (;;) {
-                        auto more = seq.has_next();
-                        if (!more) return fail(std::move(more.error()));
-                        if (!*more) return {};
-                        auto&& item = seq.element();
-                        if (auto s = read_into(item, element); !s) return s;
-                    }
-                });
-            }
+            if (!src.keep_samples()) return detail::read_dropping<E>(src);
             if (const json::Slot list = src.slot(); list.kind == json::Slot::Kind::Array) {
                 out.reserve(out.size() + list.count);
             }

@@ -211,9 +211,10 @@ void tag_and_content_only(Writer& w, std::string_view content_key) {
     w.end_array();
 }
 
+// An object whose "type" member names the alternative, and the start of the list of
+// conditional schemas that the tag selects.
 template <class T>
-void adjacent_keywords(Writer& w) {
-    using D = Describe<T>;
+void open_tagged_object(Writer& w) {
     text_member(w, "type", "object");
     w.key("properties");
     w.begin_object();
@@ -225,6 +226,12 @@ void adjacent_keywords(Writer& w) {
     w.end_array();
     w.key("allOf");
     w.begin_array(0);
+}
+
+template <class T>
+void adjacent_keywords(Writer& w) {
+    using D = Describe<T>;
+    open_tagged_object<T>(w);
     each_alternative<T>([&](auto index) {
         using A = alternative<T, index()>;
         const std::string_view name = D::variants[index()];
@@ -268,17 +275,7 @@ void adjacent_keywords(Writer& w) {
 template <class T>
 void internal_keywords(Writer& w) {
     using D = Describe<T>;
-    text_member(w, "type", "object");
-    w.key("properties");
-    w.begin_object();
-    tag_property(w, "Names the alternative; the members beside it depend on it.", variant_names<T>());
-    w.end_object();
-    w.key("required");
-    w.begin_array(1);
-    w.string("type");
-    w.end_array();
-    w.key("allOf");
-    w.begin_array(0);
+    open_tagged_object<T>(w);
     each_alternative<T>([&](auto index) {
         using A = alternative<T, index()>;
         const std::string_view name = D::variants[index()];
