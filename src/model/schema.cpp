@@ -211,10 +211,11 @@ void tag_and_content_only(Writer& w, std::string_view content_key) {
     w.end_array();
 }
 
-// An object whose "type" member names the alternative, and the start of the list of
-// conditional schemas that the tag selects.
-template <class T>
-void open_tagged_object(Writer& w) {
+// An object whose "type" member names the alternative, with a conditional schema for
+// each alternative, which `each(index, name, title)` writes between the tag's test and
+// its close.
+template <class T, class Each>
+void tagged_object(Writer& w, Each&& each) {
     text_member(w, "type", "object");
     w.key("properties");
     w.begin_object();
@@ -226,16 +227,19 @@ void open_tagged_object(Writer& w) {
     w.end_array();
     w.key("allOf");
     w.begin_array(0);
+    each_alternative<T>([&](auto index) {
+        const std::string_view name = Describe<T>::variants[index()];
+        each(index, name, std::string(Named<T>::name) + " " + std::string(name));
+        close_when_tag_is(w);
+    });
+    w.end_array();
 }
 
 template <class T>
 void adjacent_keywords(Writer& w) {
     using D = Describe<T>;
-    open_tagged_object<T>(w);
-    each_alternative<T>([&](auto index) {
+    tagged_object<T>(w, [&](auto index, std::string_view name, const std::string& title) {
         using A = alternative<T, index()>;
-        const std::string_view name = D::variants[index()];
-        const std::string title = std::string(Named<T>::name) + " " + std::string(name);
         if constexpr (UnitAlternative<A>) {
             open_when_tag_is(w, name, title, std::string(alternative_meaning<A>()) + " " + tag_note(name));
             w.key("properties");
@@ -267,19 +271,13 @@ void adjacent_keywords(Writer& w) {
             w.end_object();
             tag_and_content_only(w, D::content_key);
         }
-        close_when_tag_is(w);
     });
-    w.end_array();
 }
 
 template <class T>
 void internal_keywords(Writer& w) {
-    using D = Describe<T>;
-    open_tagged_object<T>(w);
-    each_alternative<T>([&](auto index) {
+    tagged_object<T>(w, [&](auto index, std::string_view name, const std::string& title) {
         using A = alternative<T, index()>;
-        const std::string_view name = D::variants[index()];
-        const std::string title = std::string(Named<T>::name) + " " + std::string(name);
         if constexpr (Describe<A>::style == Style::Flatten) {
             open_when_tag_is(w, name, title, std::string(alternative_meaning<A>()) + " " + free_members_note(name));
             w.key("additionalProperties");
@@ -290,9 +288,7 @@ void internal_keywords(Writer& w) {
                                  record_note(member_names<Describe<A>>(name)));
             record_keywords<A>(w, name);
         }
-        close_when_tag_is(w);
     });
-    w.end_array();
 }
 
 // A name for the alternatives without content; an object of one member, named after
