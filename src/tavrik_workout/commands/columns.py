@@ -48,7 +48,7 @@ def _table_bytes(source, table, ragged):
     try:
         made = columns.streams(text, ragged=ragged) if table == "streams" else TABLES[table](text)
     except ValueError as error:
-        return Checked(source.path, read_error=read_error(error))
+        return Checked(source.path, read_error=read_error(error, text))
     arrow = pa.table(made)
     arrow = arrow.add_column(0, "document", pa.array([source.path] * arrow.num_rows, pa.large_string()))
     sink = pa.BufferOutputStream()

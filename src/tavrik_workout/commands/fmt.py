@@ -69,7 +69,7 @@ def _format_source(source, mode, drop_unknown=False):
     try:
         normal = sdk.to_json(text) + "\n"
     except ValueError as error:
-        return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
+        return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error, text)))
     normal, losses = guard.normal_form(source.path, text, normal, drop_unknown=drop_unknown)
     if losses:
         return Formatted(source.path, losses=tuple(losses))

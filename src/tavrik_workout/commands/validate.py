@@ -1,9 +1,11 @@
 """Checks that each document reads as a workout and passes structural validation.
 
-Prints `PATH:LINE:COLUMN: MESSAGE` for a document that does not read, `PATH: MESSAGE` for
-each validation error, nothing for a valid document (unless --verbose), and a summary line
-on standard error.  Exit status 0 when every document is valid, 1 when one is not, 2 when a
-file cannot be read or there is nothing to check.
+Prints `PATH:LINE:COLUMN: MESSAGE` for a document that does not read and for each of its
+validation errors (placed at the node whose id the message names; columns are 1-based
+characters), nothing for a valid document (unless --verbose), and a summary line on standard
+error.  The verdict and the messages are validate_workout's.  Exit status 0 when every
+document is valid, 1 when one is not, 2 when a file cannot be read or there is nothing to
+check.
 """
 
 import json
