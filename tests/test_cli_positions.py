@@ -98,9 +98,14 @@ def test_read_errors_have_one_based_character_columns(folder, capsys, text, plac
     assert (prefix.count("\n") + 1, len(prefix) - prefix.rfind("\n")) == (line, column)
 
 
-def test_the_verdict_stays_the_modules_when_placing_disagrees(folder, capsys, monkeypatch):
-    # Should the placing read the document otherwise, the module's messages still go out,
-    # all of them and in its order, only without a place.
-    monkeypatch.setattr(documents, "placed_validation_errors", lambda text: [])
+def out_of_memory(text):
+    raise MemoryError
+
+
+@pytest.mark.parametrize("placing", [lambda text: [], out_of_memory], ids=["disagrees", "out-of-memory"])
+def test_the_verdict_stays_the_modules_when_placing_fails(folder, capsys, monkeypatch, placing):
+    # Should the placing read the document otherwise, or run out of memory, the module's
+    # messages still go out, all of them and in its order, only without a place.
+    monkeypatch.setattr(documents, "placed_validation_errors", placing)
     assert run(capsys, "validate", "-j1", "plan.json")[:2] == (
         1, [f"plan.json: {message}" for message in sdk.validate_workout(DOCUMENT)])
