@@ -7,7 +7,7 @@ import shutil
 
 import pytest
 
-from conftest import table
+from conftest import no_sanitizer, table
 from typing_support import REPOSITORY, basedpyright, mypy
 
 PARSED = 'import tavrik_workout_sdk as sdk\n\npayload = sdk.parse_workout("{}")["root"]["payload"]\n'
@@ -104,3 +104,12 @@ def test_installed_metadata_carries_the_repositorys_license():
     shipped = next(f for f in files("tavrik_workout_sdk") if f.name == "LICENSE")
     assert shipped.read_text(encoding="utf-8") == (REPOSITORY / "LICENSE").read_text(encoding="utf-8")
     assert "MIT License" in shipped.read_text(encoding="utf-8")
+
+
+@no_sanitizer  # reads sources only: the sanitizer build has nothing to add
+@pytest.mark.slow  # about half a minute: the package brings Dask, NumPy and polars into the check
+def test_the_companion_package_passes_mypy_strict(tmp_path):
+    # From the repository, so that its mypy settings (the libraries without type
+    # information, Dask's unannotated calls) apply as they do for a developer.
+    status, output = mypy("--strict", "--cache-dir", str(tmp_path), "src/tavrik_workout", cwd=REPOSITORY)
+    assert status == 0 and output.strip().startswith("Success: no issues found in "), output

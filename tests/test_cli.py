@@ -33,7 +33,7 @@ TREE = {
     "notes.txt": BROKEN,
 }
 
-FAULTY_LINE = "faulty.json: b: Block node must have at least one child"
+FAULTY_LINE = "faulty.json:1:32: b: Block node must have at least one child"  # at the node named
 BROKEN_LINE = "broken.json:2:13: parse error: expected `:`"
 BINARY_LINE = "binary.json: cannot read: not UTF-8 text: byte 0xff at byte offset 8"
 
@@ -74,7 +74,7 @@ def command(*args, stdin=b""):
     ("folder-sorted-hidden-skipped", ["."],
      ["./binary.json: cannot read: not UTF-8 text: byte 0xff at byte offset 8",
       "./broken.json:2:13: parse error: expected `:`",
-      "./faulty.json: b: Block node must have at least one child"], 2),
+      "./faulty.json:1:32: b: Block node must have at least one child"], 2),
     ("verbose", ["-v", "normal.json", "faulty.json"], ["normal.json: valid, 2 sets", FAULTY_LINE], 1),
 ))
 def test_validate(tree, capsys, args, out, status):
@@ -98,9 +98,10 @@ def test_validate_json_format(tree, capsys):
     assert [json.loads(line) for line in out] == [
         {"path": "normal.json", "valid": True, "errors": [], "sets": 2},
         {"path": "faulty.json", "valid": False,
-         "errors": [{"message": "b: Block node must have at least one child"}]},
+         "errors": [{"message": "b: Block node must have at least one child", "line": 1, "column": 32,
+                     "byte_offset": 31}]},
         {"path": "broken.json", "valid": False,
-         "errors": [{"message": "parse error: expected `:`", "line": 2, "column": 13}]},
+         "errors": [{"message": "parse error: expected `:`", "line": 2, "column": 13, "byte_offset": 23}]},
         {"path": "binary.json", "valid": False,
          "errors": [{"message": "cannot read: not UTF-8 text: byte 0xff at byte offset 8"}]},
     ]
@@ -111,7 +112,7 @@ def test_jsonl_places_each_document_on_its_line(tree, capsys):
     Path("export.jsonl").write_text(f"{SOUND}\n{FAULTY}\n\n{{\"id\" 1}}\n   \n{SOUND}\n", encoding="utf-8")
     # A folder stands for its *.jsonl files then.
     assert run(capsys, "validate", "--jsonl", "-j1", ".")[:2] == (1, [
-        "./export.jsonl:2: b: Block node must have at least one child",
+        "./export.jsonl:2:32: b: Block node must have at least one child",
         "./export.jsonl:4:7: parse error: expected `:`",
     ])
     assert run(capsys, "count", "--jsonl", "-j1", "export.jsonl")[:2] == (1, [

@@ -20,6 +20,8 @@ from tavrik_workout.commands import fmt
 LINUX = sys.platform.startswith("linux")
 ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
 FAULTY_MESSAGE = "b: Block node must have at least one child"
+FAULTY_AT = "1:32"  # the node the message names
+FAULTY_PLACE = '", "line": 1, "column": 32, "byte_offset": 31'
 
 
 @pytest.fixture
@@ -174,7 +176,7 @@ class TestProcesses:
         Path("faulty.json").write_text(FAULTY, encoding="utf-8")
         done = command("validate", "-j1", ".")
         assert (done.returncode, done.stdout.decode().splitlines()) == (
-            1, [f"./faulty.json: {FAULTY_MESSAGE}"])
+            1, [f"./faulty.json:{FAULTY_AT}: {FAULTY_MESSAGE}"])
 
     def test_endless_file_stops_at_the_size_limit_and_the_rest_is_checked(self, folder, capsys):
         status, out, _ = run(capsys, "validate", "-j2", "--max-size", "1M", "/dev/zero",
@@ -197,7 +199,7 @@ class TestProcesses:
 
         monkeypatch.setattr(fmt.sdk, "validate_workout", out_of_memory_on_sound)
         assert run(capsys, "validate", "-j1", "loose.json", "faulty.json")[:2] == (
-            2, ["loose.json: cannot check: out of memory", f"faulty.json: {FAULTY_MESSAGE}"])
+            2, ["loose.json: cannot check: out of memory", f"faulty.json:{FAULTY_AT}: {FAULTY_MESSAGE}"])
 
 
     @no_sanitizer
@@ -217,18 +219,19 @@ class TestProcesses:
         monkeypatch.setattr(fmt.sdk, "validate_workout", killed_on_sound)
         status, out, _ = run(capsys, "validate", "-j2", *sorted(os.listdir()))
         assert status == 2
-        assert out == [f"w{number:02}.json: " + (
-            "cannot check: the process checking it ended abruptly" if number == 5 else FAULTY_MESSAGE)
+        assert out == [f"w{number:02}.json" + (
+            ": cannot check: the process checking it ended abruptly" if number == 5
+            else f":{FAULTY_AT}: {FAULTY_MESSAGE}")
             for number in range(12)]
 
 
 class TestOutput:
     @pytest.mark.parametrize("args, out", [
-        (["validate"], ["./bad\\xff.json: " + FAULTY_MESSAGE, "./faulty.json: " + FAULTY_MESSAGE]),
+        (["validate"], [f"./bad\\xff.json:{FAULTY_AT}: {FAULTY_MESSAGE}", f"./faulty.json:{FAULTY_AT}: {FAULTY_MESSAGE}"]),
         (["count"], ["./bad\\xff.json: 0", "./faulty.json: 0", "total: 0"]),
         (["validate", "--format", "json"],
-         ['{"path": "./bad\\\\xff.json", "valid": false, "errors": [{"message": "' + FAULTY_MESSAGE + '"}]}',
-          '{"path": "./faulty.json", "valid": false, "errors": [{"message": "' + FAULTY_MESSAGE + '"}]}']),
+         ['{"path": "./bad\\\\xff.json", "valid": false, "errors": [{"message": "' + FAULTY_MESSAGE + FAULTY_PLACE + '}]}',
+          '{"path": "./faulty.json", "valid": false, "errors": [{"message": "' + FAULTY_MESSAGE + FAULTY_PLACE + '}]}']),
     ], ids=["validate", "count", "validate-json"])
     @pytest.mark.skipif(not LINUX, reason="a file name that is not UTF-8 needs a byte-named file system")
     def test_name_that_is_not_utf8_is_escaped_and_the_run_goes_on(self, folder, args, out):
@@ -247,7 +250,7 @@ class TestOutput:
         forged = FAULTY.replace('"id":"b"', '"id":"b\\nok.json: valid\\u001b[2K"')
         Path("forged.json").write_text(forged, encoding="utf-8")
         assert run(capsys, "validate", "-j1", "forged.json")[:2] == (
-            1, ["forged.json: b\\nok.json: valid\\x1b[2K: Block node must have at least one child"])
+            1, ["forged.json:1:32: b\\nok.json: valid\\x1b[2K: Block node must have at least one child"])
         unknown_variant = SOUND.replace('"type":"Session"', '"type":"Sess\\nion"')
         Path("variant.json").write_text(unknown_variant, encoding="utf-8")
         status, out, _ = run(capsys, "validate", "-j1", "variant.json")

@@ -17,6 +17,7 @@ from test_cli import BROKEN, FAULTY, NORMAL, SOUND, command, run
 from tavrik_workout import batch, cli, files
 
 FAULTY_MESSAGE = "b: Block node must have at least one child"
+FAULTY_AT = "1:32"  # the node the message names
 SCRIPT = Path(sys.executable).with_name("tavrik-workout")
 
 
@@ -62,7 +63,7 @@ class TestWhichFiles:
         os.mkfifo("w/pipe.json")
         os.symlink(".", "w/again")
         done = command("validate", "-j1", "w")
-        assert (done.returncode, done.stdout.decode().splitlines()) == (1, [f"w/a.json: {FAULTY_MESSAGE}"])
+        assert (done.returncode, done.stdout.decode().splitlines()) == (1, [f"w/a.json:{FAULTY_AT}: {FAULTY_MESSAGE}"])
 
     @pytest.mark.parametrize("layout, args, message", [
         ({}, ["."], "nothing to check: no *.json files under ."),
@@ -83,7 +84,7 @@ class TestWhichFiles:
         finally:
             os.close(primary)
             os.close(secondary)
-        assert (done.returncode, done.stdout.decode().splitlines()) == (1, [f"./a.json: {FAULTY_MESSAGE}"])
+        assert (done.returncode, done.stdout.decode().splitlines()) == (1, [f"./a.json:{FAULTY_AT}: {FAULTY_MESSAGE}"])
         help_text = command("validate", "--help").stdout.decode()
         assert "when standard input is a" in help_text and "terminal" in help_text
 
@@ -96,7 +97,7 @@ class TestReports:
         Path("d.json").write_bytes(b"\xff")
         assert run(capsys, "validate", "-j1", ".")[2] == ["checked 4 files: 2 invalid, 1 unreadable"]
         assert run(capsys, "validate", "-j1", "a.json")[2] == ["checked 1 file: all valid"]
-        assert run(capsys, "validate", "-q", "-j1", "a.json", "b.json") == (1, [f"b.json: {FAULTY_MESSAGE}"], [])
+        assert run(capsys, "validate", "-q", "-j1", "a.json", "b.json") == (1, [f"b.json:{FAULTY_AT}: {FAULTY_MESSAGE}"], [])
         write("loose.json", SOUND)
         assert run(capsys, "fmt", "-j1", "a.json", "loose.json")[2] == [
             "reformatted loose.json", "1 file reformatted, 1 unchanged"]
@@ -108,7 +109,7 @@ class TestReports:
         assert (status, out.startswith("tavrik-workout 0."), out.count("\n")) == (0, True, 1)
         monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(FAULTY.encode())))
         assert run(capsys, "validate", "--stdin-filename", "plans/day1.json", "-") == (
-            1, [f"plans/day1.json: {FAULTY_MESSAGE}"], [])  # no summary for an editor's buffer
+            1, [f"plans/day1.json:{FAULTY_AT}: {FAULTY_MESSAGE}"], [])  # no summary for an editor's buffer
         # fmt writes standard input to standard output, never to the file it is named after.
         write("day1.json", SOUND)
         monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(SOUND.encode())))
@@ -152,5 +153,5 @@ class TestDask:
         write("w/sub/c.json", BROKEN)
         here = run(capsys, "validate", "-j1", "w", "gone.json")
         assert run(capsys, "validate", "--dask", "local", "-j1", "w", "gone.json") == here
-        assert here[1] == [f"w/b.json: {FAULTY_MESSAGE}", "w/sub/c.json:2:13: parse error: expected `:`",
+        assert here[1] == [f"w/b.json:{FAULTY_AT}: {FAULTY_MESSAGE}", "w/sub/c.json:2:13: parse error: expected `:`",
                            "gone.json: cannot read: No such file or directory"]

@@ -65,11 +65,13 @@ def test_summary(tmp_path, scheduler, jsonl, own_cluster):
 
     errors = []
     for source, text in zip(sources, KINDS):
+        # An error is placed at its line and column, `PATH:LINE:COLUMN` either way: a read
+        # error where reading stops, a validation error at the node it names.
+        place = source if jsonl else source + ":1"
         if text is FAULTY:
-            errors.append(f"{source}: {FAULTY_ERROR}")
+            errors.append(f"{place}:32: {FAULTY_ERROR}")
         elif text is BROKEN:
-            # A read error is placed at its line and column: `PATH:LINE:22` either way.
-            errors.append(f"{source if jsonl else source + ':1'}:22: {BROKEN_ERROR}")
+            errors.append(f"{place}:22: {BROKEN_ERROR}")
     assert done.stdout.splitlines() == [
         f"documents: {DOCUMENTS}", "valid: 338", "invalid: 22", f"sets: {338 * 3}",
         "errors: 22 (first 20)", *(f"  {line}" for line in errors[:20]),

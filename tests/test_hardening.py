@@ -100,8 +100,13 @@ def calls(call, expected, count):
             pass
 
 
+# The paths that build the whole model take seconds per function: CI runs them.
+SLOW_PATHS = {"valid", "keyword-read-error", "nesting-error"}
+
+
 @pytest.mark.parametrize("name", NAMES)
-@pytest.mark.parametrize("path, args, kwargs, expected", [pytest.param(*p, id=p[0]) for p in PATHS])
+@pytest.mark.parametrize("path, args, kwargs, expected", [
+    pytest.param(*p, id=p[0], marks=[pytest.mark.slow] if p[0] in SLOW_PATHS else []) for p in PATHS])
 def test_leak(name, path, args, kwargs, expected):
     function = getattr(sdk, name)
     if isinstance(expected, dict):
@@ -292,6 +297,7 @@ def run_extreme(case, name):
     print(json.dumps({"input": len(text), "grown": grown, "mismatch": brief}))
 
 
+@pytest.mark.slow  # a child process per case, reading hundreds of megabytes
 @pytest.mark.parametrize("name", NAMES)
 @pytest.mark.parametrize("case", EXTREMES)
 def test_extreme(case, name):

@@ -281,6 +281,7 @@ def leaves(node):
     return (node["payload"]["type"] == "Leaf") + sum(leaves(c) for c in node.get("children", []))
 
 
+@pytest.mark.slow  # 200 generated documents of every input form: half a minute each
 @pytest.mark.parametrize("valid", [True, False], ids=["valid-trees", "unchecked-trees"])
 @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(data=st.data())

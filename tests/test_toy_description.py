@@ -42,6 +42,7 @@ CASES = [
 
 
 @no_sanitizer
+@pytest.mark.slow  # compiles the text layer once more
 def test_a_field_in_the_description_reaches_both_readers(toy):
     out = subprocess.run([str(toy), *(text for text, _ in CASES)], capture_output=True, text=True, check=True)
     assert out.stdout.splitlines() == [expected for _, expected in CASES]

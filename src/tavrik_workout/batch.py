@@ -11,20 +11,28 @@ with s3fs installed) as long as every worker can read it.  Paths are reported as
 Nothing starts before the paths are known to name at least one file.
 """
 
+from __future__ import annotations
+
 import argparse
 import glob
 import os
 import sys
 import time
+from collections.abc import Iterable, Sequence
+from typing import TYPE_CHECKING, Literal, TypedDict
 
 from tavrik_workout.documents import Checked, Unreadable, check_text, decode
 from tavrik_workout.files import DEFAULT_MAX_SIZE, expand, read
+
+if TYPE_CHECKING:
+    import dask.bag
+    from dask.distributed import Client, LocalCluster
 
 SHOWN_ERRORS = 20
 LOCAL = "local"
 
 
-def check_file(path, jsonl, max_size=DEFAULT_MAX_SIZE):
+def check_file(path: str, jsonl: bool, max_size: int = DEFAULT_MAX_SIZE) -> list[Checked]:
     """Every document of one file, checked (runs on a worker).  A URL is read with fsspec."""
     try:
         if "://" in path:
@@ -36,12 +44,12 @@ def check_file(path, jsonl, max_size=DEFAULT_MAX_SIZE):
     return check_text(path, text, jsonl=jsonl)
 
 
-def _read_url(url, max_size):
+def _read_url(url: str, max_size: int) -> str:
     import fsspec
 
     try:
         with fsspec.open(url, mode="rb") as file:
-            data = file.read(max_size + 1)
+            data: bytes = file.read(max_size + 1)
     except OSError as error:
         raise Unreadable(error.strerror or str(error)) from None
     if len(data) > max_size:
@@ -49,11 +57,11 @@ def _read_url(url, max_size):
     return decode(data)
 
 
-def find(paths, jsonl=False):
+def find(paths: Iterable[str], jsonl: bool = False) -> list[str]:
     """The files that `paths` name, as given: folders expanded as the command does, local
     globs by glob, URLs by fsspec (which knows its file systems' globs)."""
     suffix = ".jsonl" if jsonl else ".json"
-    found = []
+    found: list[str] = []
     for path in paths:
         if "://" in path:
             import fsspec
@@ -73,7 +81,7 @@ class MissingExtra(Exception):
     """Dask is not installed here."""
 
 
-def _client(scheduler, workers):
+def _client(scheduler: str, workers: int | None) -> tuple[Client, LocalCluster | None]:
     try:
         from dask.distributed import Client, LocalCluster
     except ImportError:
@@ -86,34 +94,54 @@ def _client(scheduler, workers):
     return Client(cluster), cluster
 
 
-def _bag(client, files):
+def _bag(client: Client, files: Sequence[str]) -> dask.bag.Bag:
     import dask.bag as db
 
     workers = max(1, len(client.scheduler_info()["workers"]))
     # A few partitions per worker keeps them all busy to the end.
-    return db.from_sequence(files, npartitions=min(len(files), 4 * workers))
+    bag: dask.bag.Bag = db.from_sequence(files, npartitions=min(len(files), 4 * workers))
+    return bag
 
 
-def check_paths(files, scheduler, *, jsonl=False, workers=None, max_size=DEFAULT_MAX_SIZE):
+def check_paths(files: Sequence[str], scheduler: str, *, jsonl: bool = False, workers: int | None = None,
+                max_size: int = DEFAULT_MAX_SIZE) -> list[list[Checked]]:
     """A list of Checked per file of `files`, in order, computed on the cluster at
     `scheduler` (or a LocalCluster of `workers` processes for `local`)."""
     client, cluster = _client(scheduler, workers)
     try:
-        return _bag(client, files).map(check_file, jsonl=jsonl, max_size=max_size).compute()
+        checked: list[list[Checked]] = _bag(client, files).map(check_file, jsonl=jsonl, max_size=max_size).compute()
+        return checked
     finally:
         client.close()
         if cluster is not None:
             cluster.close()
 
 
-def summarise(checked_documents):
+class Summary(TypedDict):
+    documents: int
+    valid: int
+    invalid: int
+    sets: int
+    error_count: int
+    errors: list[str]  # the first SHOWN_ERRORS report lines
+
+
+_Figure = Literal["documents", "valid", "invalid", "sets", "error_count"]
+_FIGURES: tuple[_Figure, ...] = ("documents", "valid", "invalid", "sets", "error_count")
+
+
+def _empty_summary() -> Summary:
+    return {"documents": 0, "valid": 0, "invalid": 0, "sets": 0, "error_count": 0, "errors": []}
+
+
+def summarise(checked_documents: Iterable[Checked]) -> Summary:
     """One partition's figures; the first errors in document order."""
-    summary = {"documents": 0, "valid": 0, "invalid": 0, "sets": 0, "error_count": 0, "errors": []}
+    summary = _empty_summary()
     for checked in checked_documents:
         summary["documents"] += 1
         if checked.valid:
             summary["valid"] += 1
-            summary["sets"] += checked.sets
+            summary["sets"] += checked.sets or 0
             continue
         summary["invalid"] += 1
         problems = checked.problems()
@@ -122,23 +150,24 @@ def summarise(checked_documents):
     return summary
 
 
-def merge(summaries):
+def merge(summaries: Iterable[Summary]) -> Summary:
     """Summaries of consecutive partitions, in order, as one."""
-    total = {"documents": 0, "valid": 0, "invalid": 0, "sets": 0, "error_count": 0, "errors": []}
+    total = _empty_summary()
     for summary in summaries:
-        for figure in ("documents", "valid", "invalid", "sets", "error_count"):
+        for figure in _FIGURES:
             total[figure] += summary[figure]
         total["errors"].extend(summary["errors"][:SHOWN_ERRORS - len(total["errors"])])
     return total
 
 
-def summarise_paths(client, files, jsonl):
+def summarise_paths(client: Client, files: Sequence[str], jsonl: bool) -> Summary:
     checked = _bag(client, files).map(check_file, jsonl=jsonl).flatten()
-    return checked.reduction(summarise, merge).compute()
+    summary: Summary = checked.reduction(summarise, merge).compute()
+    return summary
 
 
-def report(summary):
-    for figure in ("documents", "valid", "invalid", "sets"):
+def report(summary: Summary) -> None:
+    for figure in _FIGURES[:4]:
         print(f"{figure}: {summary[figure]}")
     shown = len(summary["errors"])
     print(f"errors: {summary['error_count']}" + (f" (first {shown})" if shown < summary["error_count"] else ""))
@@ -146,7 +175,7 @@ def report(summary):
         print(f"  {line}")
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m tavrik_workout.batch",
                                      description=__doc__.split("\n\n")[0].strip())
     parser.add_argument("paths", nargs="+", metavar="PATH",

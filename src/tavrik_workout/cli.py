@@ -1,8 +1,11 @@
 """`tavrik-workout`: check, format and count workout files from the shell."""
 
+from __future__ import annotations
+
 import argparse
 import os
 import sys
+from collections.abc import Sequence
 
 from tavrik_workout.commands import COMMANDS
 from tavrik_workout.documents import printable
@@ -10,7 +13,7 @@ from tavrik_workout.documents import printable
 INTERRUPTED = 130
 
 
-def parser():
+def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog="tavrik-workout",
         description="Check, format and count workout JSON documents with tavrik_workout_sdk.")
@@ -24,7 +27,7 @@ def parser():
     return top
 
 
-def _version():
+def _version() -> str:
     try:
         from importlib.metadata import PackageNotFoundError, version
         return f"tavrik-workout {version('tavrik_workout_sdk')}"
@@ -32,10 +35,10 @@ def _version():
         return "tavrik-workout (version unknown: not installed)"
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     args = parser().parse_args(argv)
     try:
-        status = args.run(args)
+        status: int = args.run(args)
         sys.stdout.flush()
         return status
     except KeyboardInterrupt:
@@ -53,7 +56,7 @@ def main(argv=None):
         return 2
 
 
-def describe(error):
+def describe(error: BaseException) -> str:
     """An unexpected failure in words, on one line, without Python's class names."""
     if isinstance(error, MemoryError):
         return "out of memory"

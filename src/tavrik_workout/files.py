@@ -1,13 +1,17 @@
 """Finding, reading and safely rewriting workout files."""
 
+from __future__ import annotations
+
 import os
 import re
 import secrets
 import stat
 import sys
 import time
+from collections.abc import Iterable, Iterator
 from contextlib import suppress
 from dataclasses import dataclass
+from typing import BinaryIO
 
 import pathspec
 
@@ -22,14 +26,17 @@ DEFAULT_MAX_SIZE = 1 << 30
 _CHUNK = 1 << 20
 
 
-def expand(paths, suffix=".json", *, exclude=()):
+def expand(paths: Iterable[str], suffix: str = ".json", *,
+           exclude: Iterable[str] = ()) -> tuple[list[str], list[str]]:
     """The files that PATHs name, in order, each once however it is reached (a symbolic
     link, `./x` and `x` name the same file).  A folder stands for every regular file below it
     whose name ends in `suffix` in any case (sorted; hidden folders, git-ignored paths and
     those matching an `exclude` pattern skipped; symbolic links to folders followed, each
     folder once); `-` stands for standard input.  A file named outright is taken whatever
     its name.  Returns (files, folders in which nothing was found)."""
-    files, empty, seen = [], [], set()
+    files: list[str] = []
+    empty: list[str] = []
+    seen: set[_Key] = set()
     excluded = pathspec.GitIgnoreSpec.from_lines(exclude) if exclude else None
     for path in paths:
         if path != STDIN and os.path.isdir(path):
@@ -49,7 +56,13 @@ def expand(paths, suffix=".json", *, exclude=()):
     return files, empty
 
 
-def _key(path, status=None):
+# What tells one file from another: its device and inode, or for a path that cannot be
+# examined its normal absolute form.
+_Key = tuple[int, int] | str
+_Specs = list[tuple[str, pathspec.GitIgnoreSpec]]
+
+
+def _key(path: str, status: os.stat_result | None = None) -> _Key:
     try:
         status = status or os.stat(path)
         return status.st_dev, status.st_ino
@@ -57,10 +70,10 @@ def _key(path, status=None):
         return os.path.normpath(os.path.abspath(path))  # reported as unreadable, once
 
 
-def _walk(folder, suffix, excluded):
+def _walk(folder: str, suffix: str, excluded: pathspec.GitIgnoreSpec | None) -> Iterator[tuple[str, _Key]]:
     """(path, identity) of each file to take below `folder`."""
     ignores = _GitIgnores.around(folder)
-    visited = set()
+    visited: set[tuple[int, int]] = set()
     for top, folders, names in os.walk(folder, followlinks=True):
         try:
             status = os.stat(top)
@@ -77,7 +90,7 @@ def _walk(folder, suffix, excluded):
         absolute_top = os.path.abspath(top)
         specs = ignores.specs(absolute_top) if ignores is not None else []
 
-        def skipped(name, is_folder):
+        def skipped(name: str, is_folder: bool) -> bool:
             if excluded is not None and excluded.match_file(relative_top + name + "/" * is_folder):
                 return True
             return bool(specs) and _ignored(specs, os.path.join(absolute_top, name), is_folder)
@@ -101,13 +114,13 @@ class _GitIgnores:
     """What git ignores in the work tree around a folder: every .gitignore from the top of
     the work tree down, and .git/info/exclude; a deeper file overrides a shallower one."""
 
-    def __init__(self, top):
+    def __init__(self, top: str) -> None:
         self.top = top
-        self.floor = None  # a named folder that git ignores: nothing above it applies
-        self.cache = {}
+        self.floor: str | None = None  # a named folder that git ignores: nothing above it applies
+        self.cache: dict[str, _Specs] = {}
 
     @classmethod
-    def around(cls, folder):
+    def around(cls, folder: str) -> _GitIgnores | None:
         """The ignores that apply below `folder`, or None outside a work tree.  A folder named
         although git ignores it is taken as asked: only the .gitignore files inside it
         apply then."""
@@ -123,13 +136,13 @@ class _GitIgnores:
             ignores.top = ignores.floor = folder
         return ignores
 
-    def specs(self, folder):
+    def specs(self, folder: str) -> _Specs:
         """(base folder, ignore patterns) that apply to the entries of `folder` (absolute),
         shallowest first."""
         if folder in self.cache:
             return self.cache[folder]
         if folder == self.floor:
-            specs = []
+            specs: _Specs = []
         elif folder == self.top:
             specs = _spec_of(folder, os.path.join(self.top, ".git", "info", "exclude"))
         elif os.path.dirname(folder) != folder and folder.startswith(self.top + os.sep):
@@ -141,7 +154,7 @@ class _GitIgnores:
         return specs
 
 
-def _ignored(specs, absolute, is_folder):
+def _ignored(specs: _Specs, absolute: str, is_folder: bool) -> bool:
     for base, patterns in reversed(specs):
         relative = absolute[len(base) + 1:].replace(os.sep, "/")
         verdict = patterns.check_file(relative + "/" if is_folder else relative).include
@@ -150,7 +163,7 @@ def _ignored(specs, absolute, is_folder):
     return False
 
 
-def _spec_of(base, path):
+def _spec_of(base: str, path: str) -> _Specs:
     try:
         with open(path, encoding="utf-8", errors="replace") as file:
             return [(base, pathspec.GitIgnoreSpec.from_lines(file.read().splitlines()))]
@@ -158,7 +171,7 @@ def _spec_of(base, path):
         return []
 
 
-def display_name(path):
+def display_name(path: str) -> str:
     return STDIN_NAME if path == STDIN else path
 
 
@@ -173,16 +186,16 @@ class Stamp:
     ctime_ns: int
 
     @classmethod
-    def of(cls, status):
+    def of(cls, status: os.stat_result) -> Stamp:
         return cls(status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns)
 
 
-def read(path, max_size=DEFAULT_MAX_SIZE):
+def read(path: str, max_size: int = DEFAULT_MAX_SIZE) -> str:
     """The text of a file or of standard input (`-`); Unreadable says why not."""
     return read_stamped(path, max_size)[0]
 
 
-def read_stamped(path, max_size=DEFAULT_MAX_SIZE):
+def read_stamped(path: str, max_size: int = DEFAULT_MAX_SIZE) -> tuple[str, Stamp | None]:
     """(text, Stamp of the file when it was opened); the Stamp is None for standard input."""
     try:
         if path == STDIN:
@@ -206,9 +219,10 @@ def read_stamped(path, max_size=DEFAULT_MAX_SIZE):
         raise Unreadable("out of memory while reading") from None
 
 
-def _read_limited(file, max_size, first=_CHUNK):
+def _read_limited(file: BinaryIO, max_size: int, first: int = _CHUNK) -> bytes:
     # In pieces, so that an endless special file costs at most max_size of memory.
-    pieces, total, wanted = [], 0, first
+    pieces: list[bytes] = []
+    total, wanted = 0, first
     while True:
         piece = file.read(min(wanted, max_size + 1 - total))
         wanted = _CHUNK
@@ -220,7 +234,7 @@ def _read_limited(file, max_size, first=_CHUNK):
             raise Unreadable(_too_large(max_size))
 
 
-def _too_large(max_size):
+def _too_large(max_size: int) -> str:
     return f"larger than the limit of {max_size:,} bytes (--max-size)"
 
 
@@ -234,11 +248,11 @@ _TEMPORARY = re.compile(r"^\.tavrik-workout\.(\d+)\.[0-9a-f]{8}\.tmp$")
 _LEFTOVER_AGE = 24 * 3600
 
 
-def _temporary_name(folder):
+def _temporary_name(folder: str) -> str:
     return os.path.join(folder, f".tavrik-workout.{os.getpid()}.{secrets.token_hex(4)}.tmp")
 
 
-def remove_leftovers(folder):
+def remove_leftovers(folder: str) -> int:
     """Removes temporaries that a killed earlier run left in `folder`; returns their count."""
     removed = 0
     try:
@@ -257,7 +271,7 @@ def remove_leftovers(folder):
     return removed
 
 
-def process_running(pid):
+def process_running(pid: int) -> bool:
     try:
         os.kill(pid, 0)
     except ProcessLookupError:
@@ -267,7 +281,7 @@ def process_running(pid):
     return True
 
 
-def rewrite(path, text, stamp=None):
+def rewrite(path: str, text: str | bytes, stamp: Stamp | None = None) -> None:
     """Replaces the file's content with `text` (a str, written as UTF-8, or bytes) through a temporary file in the same
     folder and a rename, so that a reader sees the old or the new content, never a mixture,
     and a crash leaves the old one.  The file keeps its owner, group, mode and extended
@@ -278,13 +292,14 @@ def rewrite(path, text, stamp=None):
     target = os.path.realpath(path)
     folder = os.path.dirname(target)
     try:
-        before = os.stat(target)
+        before: os.stat_result | None = os.stat(target)
     except FileNotFoundError:
         before = None
     if before is not None:
         _check_rewritable(path, target, before)
     data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
     descriptor, temporary = _open_temporary(folder)
+    closed = False
     try:
         _write_all(descriptor, data)
         if before is None:
@@ -296,28 +311,29 @@ def rewrite(path, text, stamp=None):
             temporary = _link_unnamed(descriptor, folder)
         # Closed before the rename, which Windows refuses on an open file.
         os.close(descriptor)
-        descriptor = None
+        closed = True
         _check_unchanged(path, target, stamp)
         # The folder is not synced: a crash may bring back the old content, never a mixture,
         # and a sync of the folder would double the cost of each rewrite.
         os.replace(temporary, target)
         temporary = None
     finally:
-        if descriptor is not None:
+        if not closed:
             os.close(descriptor)
         if temporary is not None:
             with suppress(OSError):
                 os.unlink(temporary)
 
 
-def _chmod(descriptor, temporary, mode):
+def _chmod(descriptor: int, temporary: str | None, mode: int) -> None:
     if hasattr(os, "fchmod") and os.name != "nt":
         os.fchmod(descriptor, mode)
     else:
+        assert temporary is not None
         os.chmod(temporary, mode)  # always named where there is no fchmod
 
 
-def _check_rewritable(path, target, before):
+def _check_rewritable(path: str, target: str, before: os.stat_result) -> None:
     if not stat.S_ISREG(before.st_mode):
         raise NotWritten(f"not a regular file: {path}")
     # By the mode bits as well, so that running as root does not overrule a 0444.
@@ -328,18 +344,18 @@ def _check_rewritable(path, target, before):
                          "which a rewrite would split")
 
 
-def _check_unchanged(path, target, stamp):
+def _check_unchanged(path: str, target: str, stamp: Stamp | None) -> None:
     if stamp is None:
         return
     try:
-        now = Stamp.of(os.stat(target))
+        now: Stamp | None = Stamp.of(os.stat(target))
     except OSError:
         now = None
     if now != stamp:
         raise NotWritten(f"{path}: left alone: it changed while being formatted")
 
 
-def _open_temporary(folder):
+def _open_temporary(folder: str) -> tuple[int, str | None]:
     """A descriptor to write to, and the temporary's name (None for an unnamed file that
     vanishes with the process, which Linux offers)."""
     if hasattr(os, "O_TMPFILE") and os.path.isdir("/proc/self/fd"):
@@ -352,7 +368,7 @@ def _open_temporary(folder):
     return os.open(name, flags, 0o600), name
 
 
-def _link_unnamed(descriptor, folder):
+def _link_unnamed(descriptor: int, folder: str) -> str:
     """Gives the unnamed file a name in `folder` and returns it."""
     name = _temporary_name(folder)
     # With a folder descriptor os.link calls linkat() with AT_SYMLINK_FOLLOW; without one,
@@ -366,13 +382,14 @@ def _link_unnamed(descriptor, folder):
     return name
 
 
-def _write_all(descriptor, data):
+def _write_all(descriptor: int, data: bytes) -> None:
     view = memoryview(data)
     while view:
         view = view[os.write(descriptor, view):]
 
 
-def _keep_attributes(path, target, before, descriptor, temporary):
+def _keep_attributes(path: str, target: str, before: os.stat_result, descriptor: int,
+                     temporary: str | None) -> None:
     for name, value in _extended_attributes(target):
         with suppress(OSError):
             if os.getxattr(descriptor, name) == value:
@@ -394,7 +411,7 @@ def _keep_attributes(path, target, before, descriptor, temporary):
     _chmod(descriptor, temporary, stat.S_IMODE(before.st_mode))
 
 
-def _extended_attributes(target):
+def _extended_attributes(target: str) -> list[tuple[str, bytes]]:
     if not hasattr(os, "listxattr"):
         return []
     try:
@@ -403,7 +420,7 @@ def _extended_attributes(target):
         return []  # a file system without them
 
 
-def _umask():
+def _umask() -> int:
     mask = os.umask(0o022)
     os.umask(mask)
     return mask

@@ -1,6 +1,8 @@
 """Running one function over many files, in worker processes, with results in input order
 and an optional progress bar."""
 
+from __future__ import annotations
+
 import ctypes
 import os
 import signal
@@ -8,15 +10,19 @@ import sys
 import threading
 import time
 from concurrent.futures import ProcessPoolExecutor
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures.process import BrokenProcessPool
 from dataclasses import dataclass
 from functools import partial
+from typing import NoReturn, TextIO, TypeVar
 
 import tqdm
 
 from tavrik_workout.documents import Unreadable, printable
 from tavrik_workout.files import (
-    DEFAULT_MAX_SIZE, STDIN, display_name, process_running, read, read_stamped)
+    DEFAULT_MAX_SIZE, STDIN, Stamp, display_name, process_running, read, read_stamped)
+
+R = TypeVar("R")
 
 # Past either figure a run is worth a progress bar (when standard error is a terminal).
 PROGRESS_FILES = 200
@@ -37,14 +43,14 @@ class Source:
     max_size: int = DEFAULT_MAX_SIZE
 
     @property
-    def is_file(self):
+    def is_file(self) -> bool:
         """A file to read, not standard input."""
         return self.text is None and self.unreadable is None
 
-    def load(self):
+    def load(self) -> str:
         return self.load_stamped()[0]
 
-    def load_stamped(self):
+    def load_stamped(self) -> tuple[str, Stamp | None]:
         """(text, files.Stamp or None for standard input)."""
         if self.unreadable is not None:
             raise Unreadable(self.unreadable)
@@ -53,9 +59,10 @@ class Source:
         return read_stamped(self.path, self.max_size)
 
 
-def sources(paths, max_size=DEFAULT_MAX_SIZE, *, stdin_name=None):
+def sources(paths: Iterable[str], max_size: int = DEFAULT_MAX_SIZE, *,
+            stdin_name: str | None = None) -> list[Source]:
     """A Source per file; standard input is read here, once, and reported as `stdin_name`."""
-    result = []
+    result: list[Source] = []
     for path in paths:
         if path != STDIN:
             result.append(Source(path, max_size=max_size))
@@ -68,7 +75,7 @@ def sources(paths, max_size=DEFAULT_MAX_SIZE, *, stdin_name=None):
     return result
 
 
-def default_jobs():
+def default_jobs() -> int:
     try:
         return len(os.sched_getaffinity(0))
     except AttributeError:  # not on Linux
@@ -78,30 +85,30 @@ def default_jobs():
 class Console:
     """Writes report lines without tearing the progress bar, when there is one."""
 
-    def __init__(self):
-        self.bar = None
+    def __init__(self) -> None:
+        self.bar: tqdm.tqdm[NoReturn] | None = None
 
-    def out(self, text):
+    def out(self, text: str) -> None:
         self._write(text, sys.stdout)
 
-    def err(self, text):
+    def err(self, text: str) -> None:
         self._write(text, sys.stderr)
 
-    def line(self, text):
+    def line(self, text: str) -> None:
         """A report line on standard output, escaped so that it stays one line."""
         self.out(printable(text))
 
-    def err_line(self, text):
+    def err_line(self, text: str) -> None:
         self.err(printable(text))
 
-    def _write(self, text, file):
+    def _write(self, text: str, file: TextIO) -> None:
         if self.bar is None:
             print(text, file=file)
         else:
             self.bar.write(text, file=file)
 
 
-def _wants_progress(items):
+def _wants_progress(items: Sequence[Source]) -> bool:
     if not sys.stderr.isatty():
         return False
     if len(items) >= PROGRESS_FILES:
@@ -119,7 +126,7 @@ _PR_SET_PDEATHSIG = 1
 _WATCH_SECONDS = 0.5
 
 
-def _start_worker(main):
+def _start_worker(main: int) -> None:
     # Ctrl-C reaches the whole process group; only the calling process acts on it, and
     # lets the workers finish what they are writing.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -134,21 +141,21 @@ def _start_worker(main):
         os._exit(1)
 
 
-def _die_with_parent():
+def _die_with_parent() -> bool:
     try:
         libc = ctypes.CDLL(None, use_errno=True)
-        return libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0) == 0
+        return bool(libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0) == 0)
     except (OSError, AttributeError):
         return False
 
 
-def _watch_parent(parent):
+def _watch_parent(parent: int) -> None:
     while os.getppid() == parent:
         time.sleep(_WATCH_SECONDS)
     os._exit(1)
 
 
-def _guarded(function, failed, item):
+def _guarded(function: Callable[[Source], R], failed: Callable[[Source, str], R], item: Source) -> R:
     try:
         return function(item)
     except (KeyboardInterrupt, SystemExit, GeneratorExit):
@@ -160,13 +167,14 @@ def _guarded(function, failed, item):
         return failed(item, message)
 
 
-def run(function, items, *, jobs, console, progress=True, failed=None):
+def run(function: Callable[[Source], R], items: Sequence[Source], *, jobs: int, console: Console,
+        progress: bool = True, failed: Callable[[Source, str], R] | None = None) -> Iterator[R]:
     """Yields function(item) for every item, in the order of `items`; with jobs > 1 the calls
     run in that many worker processes.  With `failed`, an exception of one call gives
     failed(item, message) as its result, so that one bad input does not stop the others."""
     if failed is not None:
         function = partial(_guarded, function, failed)
-    bar = None
+    bar: tqdm.tqdm[NoReturn] | None = None
     if progress and _wants_progress(items):
         bar = tqdm.tqdm(total=len(items), unit="file", file=sys.stderr, leave=False)
         console.bar = bar
@@ -181,7 +189,8 @@ def run(function, items, *, jobs, console, progress=True, failed=None):
             bar.close()
 
 
-def _results(function, items, jobs, failed=None):
+def _results(function: Callable[[Source], R], items: Sequence[Source], jobs: int,
+             failed: Callable[[Source, str], R] | None = None) -> Iterator[R]:
     jobs = min(jobs, len(items))
     if jobs <= 1:
         yield from map(function, items)
@@ -207,7 +216,8 @@ def _results(function, items, jobs, failed=None):
             done += 1
 
 
-def _pool_map(function, items, jobs, chunk):
+def _pool_map(function: Callable[[Source], R], items: Sequence[Source], jobs: int,
+              chunk: int) -> Iterator[R]:
     pool = ProcessPoolExecutor(max_workers=jobs, initializer=_start_worker, initargs=(os.getpid(),))
     try:
         yield from pool.map(function, items, chunksize=chunk)

@@ -9,6 +9,8 @@ through the Arrow PyCapsule interface.
     >>> rides = columns.streams(text).to_polars()
 """
 
+from __future__ import annotations
+
 from tavrik_workout import _native
 from tavrik_workout.columns.table import ColumnTable
 
@@ -17,7 +19,7 @@ __all__ = ["ColumnTable", "laps", "sets", "streams"]
 _RAGGED = ("error", "pad")
 
 
-def streams(text, *, ragged="error"):
+def streams(text: str, *, ragged: str = "error") -> ColumnTable:
     """One row per timestamp of the recorded streams.
 
     The first column is `timestamp` (float64, the values as read), then one column per
@@ -36,7 +38,7 @@ def streams(text, *, ragged="error"):
     return ColumnTable(_native.streams(text, ragged == "pad"))
 
 
-def laps(text):
+def laps(text: str) -> ColumnTable:
     """One row per lap.
 
     `start_index` and `end_index` (uint64, null when absent), `trigger` (the trigger's name,
@@ -47,7 +49,7 @@ def laps(text):
     return ColumnTable(_native.laps(text))
 
 
-def sets(text):
+def sets(text: str) -> ColumnTable:
     """One row per set, as `count_sets` counts them (a node with a `Leaf` payload, whatever
     its kind), in depth-first order: `len(sets(text)) == count_sets(text)`.
 

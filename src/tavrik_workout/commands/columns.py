@@ -8,17 +8,24 @@ the columns `Position.lat`, `Position.lng` and `Position.altitude`.  Needs pyarr
 `frames` extra).
 """
 
+from __future__ import annotations
+
+import argparse
 import importlib.util
 import os
 import tempfile
 from contextlib import suppress
 from functools import partial
+from typing import TYPE_CHECKING
 
 from tavrik_workout import columns
 from tavrik_workout.commands.common import INVALID, OK, TROUBLE, add_input_arguments, input_sources
 from tavrik_workout.documents import Checked, Unreadable, read_error
 from tavrik_workout import runner
 from tavrik_workout.runner import Console
+
+if TYPE_CHECKING:
+    import pyarrow as pa
 
 NAME = "columns"
 HELP = "write the streams, laps or sets of workout documents as one Parquet, CSV or Arrow file"
@@ -27,7 +34,7 @@ TABLES = {"streams": columns.streams, "laps": columns.laps, "sets": columns.sets
 FORMATS = ("parquet", "csv", "arrow")
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     add_input_arguments(parser, jsonl=False)
     parser.add_argument("--table", choices=TABLES, default="streams", help="which table (default: %(default)s)")
     parser.add_argument("--to", choices=FORMATS, default="parquet", dest="format",
@@ -37,7 +44,7 @@ def add_arguments(parser):
     parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file to write")
 
 
-def _table_bytes(source, table, ragged):
+def _table_bytes(source: runner.Source, table: str, ragged: str) -> Checked | bytes:
     """One document's table as Arrow IPC bytes (what crosses from a worker), or its Checked."""
     import pyarrow as pa
 
@@ -48,16 +55,16 @@ def _table_bytes(source, table, ragged):
     try:
         made = columns.streams(text, ragged=ragged) if table == "streams" else TABLES[table](text)
     except ValueError as error:
-        return Checked(source.path, read_error=read_error(error))
+        return Checked(source.path, read_error=read_error(error, text))
     arrow = pa.table(made)
     arrow = arrow.add_column(0, "document", pa.array([source.path] * arrow.num_rows, pa.large_string()))
     sink = pa.BufferOutputStream()
     with pa.ipc.new_stream(sink, arrow.schema) as writer:
         writer.write_table(arrow)
-    return sink.getvalue()
+    return bytes(sink.getvalue())
 
 
-def _write(table, path, form):
+def _write(table: pa.Table, path: str, form: str) -> None:
     import pyarrow as pa
 
     folder = os.path.dirname(os.path.abspath(path))
@@ -82,13 +89,13 @@ def _write(table, path, form):
         raise
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     # Found, not imported: pyarrow's threads would be running when the workers are forked.
     if importlib.util.find_spec("pyarrow") is None:
         raise ModuleNotFoundError("the columns command needs pyarrow: pip install 'tavrik_workout_sdk[frames]'")
     console = Console()
     status = OK
-    tables = []
+    tables: list[bytes] = []
     function = partial(_table_bytes, table=args.table, ragged=args.ragged)
     for result in runner.run(function, input_sources(args, console), jobs=args.jobs, console=console):
         if isinstance(result, Checked):
@@ -103,8 +110,8 @@ def run(args):
     import pyarrow as pa
 
     # Documents differ in their channels and summary keys: the union, null where absent.
-    tables = [pa.ipc.open_stream(data).read_all() for data in tables]
-    table = pa.concat_tables(tables, promote_options="default")
+    read = [pa.ipc.open_stream(data).read_all() for data in tables]
+    table = pa.concat_tables(read, promote_options="default")
     _write(table, args.output, args.format)
-    console.err(f"{args.output}: {table.num_rows} rows from {len(tables)} document{'' if len(tables) == 1 else 's'}")
+    console.err(f"{args.output}: {table.num_rows} rows from {len(read)} document{'' if len(read) == 1 else 's'}")
     return status

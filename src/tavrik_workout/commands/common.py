@@ -1,14 +1,18 @@
 """What the file-reading commands share: their arguments and the checking of files."""
 
+from __future__ import annotations
+
 import argparse
 import re
 import sys
+from collections.abc import Iterator
 from dataclasses import dataclass
 from functools import partial
 
 from tavrik_workout import runner
 from tavrik_workout.documents import Checked, Unreadable, check_text
 from tavrik_workout.files import DEFAULT_MAX_SIZE, STDIN, expand
+from tavrik_workout.runner import Console, Source
 
 OK, INVALID, TROUBLE = 0, 1, 2
 
@@ -17,7 +21,7 @@ class Trouble(Exception):
     """Nothing can be done as asked; the message says why (exit status 2)."""
 
 
-def jobs_count(text):
+def jobs_count(text: str) -> int:
     try:
         jobs = int(text)
     except ValueError:
@@ -31,7 +35,7 @@ _SIZE = re.compile(r"^\s*(\d+)\s*([KMG]?)i?B?\s*$", re.I)
 _UNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
 
-def size(text):
+def size(text: str) -> int:
     match = _SIZE.match(text)
     if match is None or int(match.group(1)) < 1:
         raise argparse.ArgumentTypeError(
@@ -39,7 +43,7 @@ def size(text):
     return int(match.group(1)) * _UNITS[match.group(2).upper()]
 
 
-def add_input_arguments(parser, *, jsonl):
+def add_input_arguments(parser: argparse.ArgumentParser, *, jsonl: bool) -> None:
     kinds = "every *.json below it, or *.jsonl with --jsonl" if jsonl else "every *.json below it"
     parser.add_argument(
         "paths", nargs="*", metavar="PATH",
@@ -70,16 +74,16 @@ def add_input_arguments(parser, *, jsonl):
             help="one document a line: each non-blank line of each file is checked on its own")
 
 
-def _stdin_is_terminal():
+def _stdin_is_terminal() -> bool:
     try:
         return sys.stdin is None or sys.stdin.isatty()
     except (AttributeError, ValueError):
         return True
 
 
-def input_files(args, console):
+def input_files(args: argparse.Namespace, console: Console) -> list[str]:
     """The files that the PATH arguments name; Trouble when there is nothing to check."""
-    paths = args.paths or (["."] if _stdin_is_terminal() else [STDIN])
+    paths: list[str] = args.paths or (["."] if _stdin_is_terminal() else [STDIN])
     if paths.count(STDIN) > 1:
         raise Trouble("standard input (-) can be read only once")
     suffix = ".jsonl" if getattr(args, "jsonl", False) else ".json"
@@ -93,12 +97,12 @@ def input_files(args, console):
     return files
 
 
-def input_sources(args, console):
+def input_sources(args: argparse.Namespace, console: Console) -> list[Source]:
     """The Sources that the PATH arguments name."""
     return runner.sources(input_files(args, console), args.max_size, stdin_name=args.stdin_filename)
 
 
-def _check_source(source, jsonl, validate):
+def _check_source(source: Source, jsonl: bool, validate: bool) -> list[Checked]:
     try:
         text = source.load()
     except Unreadable as error:
@@ -106,7 +110,7 @@ def _check_source(source, jsonl, validate):
     return check_text(source.path, text, jsonl=jsonl, validate=validate)
 
 
-def _check_failed(source, message):
+def _check_failed(source: Source, message: str) -> list[Checked]:
     return [Checked(source.path, failed=message)]
 
 
@@ -120,14 +124,14 @@ class Tally:
     invalid: int = 0
     unreadable: int = 0
 
-    def add(self, checked):
+    def add(self, checked: Checked) -> None:
         self.documents += 1
         if checked.unreadable is not None or checked.failed is not None:
             self.unreadable += 1
         elif not checked.valid:
             self.invalid += 1
 
-    def summary(self, jsonl):
+    def summary(self, jsonl: bool) -> str:
         checked = f"checked {_count(self.files, 'file')}"
         if jsonl:
             checked += f", {_count(self.documents, 'document')}"
@@ -136,11 +140,12 @@ class Tally:
         return f"{checked}: {', '.join(problems) or 'all valid'}"
 
 
-def _count(number, noun):
+def _count(number: int, noun: str) -> str:
     return f"{number:,} {noun}{'' if number == 1 else 's'}"
 
 
-def checked_documents(args, console, *, validate, progress=True, tally=None):
+def checked_documents(args: argparse.Namespace, console: Console, *, validate: bool, progress: bool = True,
+                      tally: Tally | None = None) -> Iterator[Checked]:
     """Every document's Checked, in the order of the paths; `tally` counts them."""
     items = input_sources(args, console)
     if tally is not None:
@@ -156,7 +161,7 @@ def checked_documents(args, console, *, validate, progress=True, tally=None):
             yield checked
 
 
-def status_of(checked):
+def status_of(checked: Checked) -> int:
     if checked.unreadable is not None or checked.failed is not None:
         return TROUBLE
     return OK if checked.valid else INVALID

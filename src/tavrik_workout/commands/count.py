@@ -5,6 +5,10 @@ by `validate` (exit status 1), an unreadable file too (exit status 2).  Validati
 not stop the count.
 """
 
+from __future__ import annotations
+
+import argparse
+
 from tavrik_workout.commands.common import add_input_arguments, checked_documents, status_of
 from tavrik_workout.runner import Console
 
@@ -12,11 +16,11 @@ NAME = "count"
 HELP = "count the sets of workout documents"
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     add_input_arguments(parser, jsonl=True)
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     console = Console()
     status = 0
     total = 0

@@ -6,6 +6,9 @@ target's suffix unless -o says where (- for standard output).
 Needs the formats extra for FIT: pip install 'tavrik_workout_sdk[formats]'.
 """
 
+from __future__ import annotations
+
+import argparse
 import json
 import os
 import sys
@@ -22,7 +25,7 @@ HELP = "export a prescription as a FIT workout or a Zwift workout"
 WRITERS = {"fit": "write_fit_workout", "zwo": "write_zwo"}
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("file", metavar="FILE", help="a workout JSON file (- for standard input)")
     parser.add_argument("--to", required=True, choices=sorted(WRITERS), help="the target format")
     parser.add_argument("-o", "--output", metavar="OUT",
@@ -33,14 +36,14 @@ def add_arguments(parser):
                         default="text", help="how the loss report is printed on standard error")
 
 
-def run(args):
-    path = args.file
+def run(args: argparse.Namespace) -> int:
+    path: str = args.file
     try:
         text = read(path)
     except Unreadable as error:
         return _fail(args, path, str(error), 2)
     try:
-        conversion = getattr(formats, WRITERS[args.to])(text)
+        conversion: formats.Conversion = getattr(formats, WRITERS[args.to])(text)
     except formats.MissingExtra as error:
         return _fail(args, path, str(error), 2)
     except formats.FormatError as error:
@@ -50,7 +53,7 @@ def run(args):
         _report(args, path, loss, None, "loss under --strict: not written")
         return 1
     data = conversion.text if isinstance(conversion.text, bytes) else conversion.text.encode()
-    target = args.output or (os.path.splitext(path)[0] + "." + args.to if path != "-" else "-")
+    target: str = args.output or (os.path.splitext(path)[0] + "." + args.to if path != "-" else "-")
     try:
         if target == "-":
             sys.stdout.buffer.write(data)
@@ -65,12 +68,13 @@ def run(args):
     return 0
 
 
-def _fail(args, path, message, status):
+def _fail(args: argparse.Namespace, path: str, message: str, status: int) -> int:
     _report(args, path, None, None, message)
     return status
 
 
-def _report(args, path, loss, output, error):
+def _report(args: argparse.Namespace, path: str, loss: formats.LossReport | None, output: str | None,
+            error: str | None) -> None:
     if args.report_format == "json":
         entry = report_entry(path, loss, error, output)
         print(json.dumps(entry, indent=2), file=sys.stderr)

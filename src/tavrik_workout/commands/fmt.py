@@ -12,8 +12,12 @@ hard links, and one that changed since it was read are left alone with a message
 error, so that standard output carries only documents or the diff.
 """
 
+from __future__ import annotations
+
+import argparse
 import difflib
 import os
+from collections.abc import Iterator
 from dataclasses import dataclass
 from functools import partial
 
@@ -29,7 +33,7 @@ NAME = "fmt"
 HELP = "rewrite workout documents in normal form"
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     add_input_arguments(parser, jsonl=False)
     mode = parser.add_mutually_exclusive_group()
     mode.add_argument("--check", action="store_true",
@@ -53,7 +57,7 @@ class Formatted:
     losses: tuple[str, ...] = ()  # what the normal form would drop, when not consented to
 
 
-def _diff_lines(path, old, new):
+def _diff_lines(path: str, old: str, new: str) -> Iterator[str]:
     path = printable(path)
     for line in difflib.unified_diff(old.splitlines(True), new.splitlines(True), path, path):
         yield line
@@ -61,7 +65,7 @@ def _diff_lines(path, old, new):
             yield "\n\\ No newline at end of file\n"
 
 
-def _format_source(source, mode, drop_unknown=False):
+def _format_source(source: runner.Source, mode: str, drop_unknown: bool = False) -> Formatted:
     try:
         text, stamp = source.load_stamped()
     except Unreadable as error:
@@ -69,7 +73,7 @@ def _format_source(source, mode, drop_unknown=False):
     try:
         normal = sdk.to_json(text) + "\n"
     except ValueError as error:
-        return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error)))
+        return Formatted(source.path, problem=Checked(source.path, read_error=read_error(error, text)))
     normal, losses = guard.normal_form(source.path, text, normal, drop_unknown=drop_unknown)
     if losses:
         return Formatted(source.path, losses=tuple(losses))
@@ -88,11 +92,11 @@ def _format_source(source, mode, drop_unknown=False):
     return Formatted(source.path, changed)
 
 
-def _format_failed(source, message):
+def _format_failed(source: runner.Source, message: str) -> Formatted:
     return Formatted(source.path, problem=Checked(source.path, failed=message))
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     console = runner.Console()
     mode = "check" if args.check else "diff" if args.diff else "write"
     items = input_sources(args, console)
@@ -134,7 +138,7 @@ def run(args):
             status = max(status, INVALID)
             if mode == "check":
                 console.err_line(f"would reformat {result.path}")
-            else:
+            elif result.output is not None:  # the diff
                 console.out(result.output.removesuffix("\n"))
         else:
             tally["unchanged"] += 1
@@ -143,7 +147,7 @@ def run(args):
     return status
 
 
-def _summary(tally, mode):
+def _summary(tally: dict[str, int], mode: str) -> str:
     changed = tally["changed"]
     done = "reformatted" if mode == "write" else "would be reformatted"
     parts = [f"{changed:,} file{'' if changed == 1 else 's'} {done}", f"{tally['unchanged']:,} unchanged"]

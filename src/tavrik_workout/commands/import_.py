@@ -7,9 +7,13 @@ and writes nothing for that file.  The format is taken from the suffix unless --
 Needs the formats extra: pip install 'tavrik_workout_sdk[formats]'.
 """
 
+from __future__ import annotations
+
+import argparse
 import json
 import os
 import sys
+from typing import Any
 
 from tavrik_workout import formats
 from tavrik_workout.files import NotWritten
@@ -22,7 +26,7 @@ READERS = {"fit": "read_fit", "gpx": "read_gpx", "tcx": "read_tcx"}
 OK, LOSS, TROUBLE = 0, 1, 2
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("files", nargs="+", metavar="FILE", help="a .fit, .gpx or .tcx file")
     where = parser.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", metavar="OUT",
@@ -43,14 +47,14 @@ def add_arguments(parser):
                         default="text", help="how the loss report is printed on standard error")
 
 
-def _format_of(path, given):
+def _format_of(path: str, given: str | None) -> str | None:
     if given:
         return given
     suffix = os.path.splitext(path)[1].lower().lstrip(".")
     return suffix if suffix in READERS else None
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     if args.output and len(args.files) > 1:
         print("tavrik-workout: import: -o takes one FILE; use --out-dir for several",
               file=sys.stderr)
@@ -59,19 +63,19 @@ def run(args):
         print("tavrik-workout: import: several FILEs need --out-dir", file=sys.stderr)
         return TROUBLE
     status = OK
-    reports = []
-    written = set()
+    reports: list[dict[str, Any]] = []
+    written: set[str] = set()
     for path in args.files:
         kind = _format_of(path, args.source_format)
         if kind is None:
             _say(args, reports, path, error="unknown format: name it with --from fit|gpx|tcx")
             status = TROUBLE
             continue
-        options = {"gaps": args.gaps}
+        options: dict[str, Any] = {"gaps": args.gaps}
         if kind == "fit":
             options["allow_truncated"] = args.allow_truncated
         try:
-            conversion = getattr(formats, READERS[kind])(path, **options)
+            conversion: formats.Conversion = getattr(formats, READERS[kind])(path, **options)
         except formats.MissingExtra as error:
             _say(args, reports, path, error=str(error))
             status = TROUBLE
@@ -108,20 +112,23 @@ def run(args):
     return status
 
 
-def _target(args, path):
+def _target(args: argparse.Namespace, path: str) -> str:
     if args.out_dir:
         return os.path.join(args.out_dir, os.path.splitext(os.path.basename(path))[0] + ".json")
-    return args.output or "-"
+    return str(args.output or "-")
 
 
-def _write(target, text):
+def _write(target: str, text: str | bytes) -> None:
+    # A reader's conversion is workout JSON text; bytes would be its UTF-8.
+    text = text if isinstance(text, str) else text.decode("utf-8")
     if target == "-":
         sys.stdout.write(text + "\n")
     else:
         write_new(target, (text + "\n").encode("utf-8"))
 
 
-def _say(args, reports, path, *, loss=None, error=None, output=None):
+def _say(args: argparse.Namespace, reports: list[dict[str, Any]], path: str, *,
+         loss: formats.LossReport | None = None, error: str | None = None, output: str | None = None) -> None:
     if args.report_format == "json":
         entry = report_entry(path, loss, error, output)
         reports.append(entry)

@@ -4,6 +4,9 @@ Point an editor at it for completion and checking of workout files; the tree's s
 rules are checked by `validate` alone.
 """
 
+from __future__ import annotations
+
+import argparse
 import os
 import sys
 from importlib import resources
@@ -15,11 +18,11 @@ NAME = "schema"
 HELP = "print the JSON Schema of the normal form"
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("-o", "--output", metavar="FILE", help="write the schema to FILE instead of standard output")
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     text = (resources.files("tavrik_workout") / "workout.schema.json").read_text(encoding="utf-8")
     if args.output is None:
         sys.stdout.write(text)

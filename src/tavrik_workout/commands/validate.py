@@ -1,22 +1,29 @@
 """Checks that each document reads as a workout and passes structural validation.
 
-Prints `PATH:LINE:COLUMN: MESSAGE` for a document that does not read, `PATH: MESSAGE` for
-each validation error, nothing for a valid document (unless --verbose), and a summary line
-on standard error.  Exit status 0 when every document is valid, 1 when one is not, 2 when a
-file cannot be read or there is nothing to check.
+Prints `PATH:LINE:COLUMN: MESSAGE` for a document that does not read and for each of its
+validation errors (placed at the node whose id the message names; columns are 1-based
+characters), nothing for a valid document (unless --verbose), and a summary line on standard
+error.  The verdict and the messages are validate_workout's.  Exit status 0 when every
+document is valid, 1 when one is not, 2 when a file cannot be read or there is nothing to
+check.
 """
 
+from __future__ import annotations
+
+import argparse
 import json
+from collections.abc import Iterable, Iterator
 
 from tavrik_workout.commands.common import (
     Tally, Trouble, add_input_arguments, checked_documents, input_files, status_of)
+from tavrik_workout.documents import Checked
 from tavrik_workout.runner import Console
 
 NAME = "validate"
 HELP = "check workout documents"
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     add_input_arguments(parser, jsonl=True)
     parser.add_argument("--format", choices=("text", "json"), default="text",
                         help="json: one JSON object per document on standard output")
@@ -28,11 +35,12 @@ def add_arguments(parser):
                              "(needs the batch extra)")
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     console = Console()
     as_json = args.format == "json"
     status = 0
     tally = Tally()
+    documents: Iterable[Checked]
     if args.dask is not None:
         documents = _on_dask(args, console, tally)
     else:
@@ -53,7 +61,7 @@ def run(args):
     return status
 
 
-def _on_dask(args, console, tally):
+def _on_dask(args: argparse.Namespace, console: Console, tally: Tally) -> Iterator[Checked]:
     # The paths are checked, and folders expanded, before any cluster starts.
     files = input_files(args, console)
     if "-" in files:

@@ -3,15 +3,18 @@
 The readers call `row` once per record and `put` per value; columns are plain lists with
 None for a value the record did not have, so a gap stays a gap until the policy decides."""
 
+from __future__ import annotations
+
 import datetime as dt
 import json
 from bisect import bisect_left, bisect_right
 from math import isfinite
+from typing import Any
 
 import tavrik_workout_sdk as sdk
 
 from tavrik_workout.formats.loss import (DROPPED, FILLED, LOCAL_TIME, MERGED, REWRITTEN,
-                                         ROUNDED)
+                                         ROUNDED, JsonObject, LossReport)
 
 GAPS = ("fill", "drop-rows")
 METRICS = ("HeartRate", "Speed", "Cadence", "Power", "Altitude", "Grade", "Temperature")
@@ -19,18 +22,26 @@ POSITION = "Position"
 _UTC = dt.timezone.utc
 _EXACT = 2**53  # every integer up to here is a double
 
+# A column: a metric's name, or ("Custom", name) for a channel the model has no metric for.
+ColumnKey = str | tuple[str, str]
+# A reading as the file gave it: a number, or (lat, lng) in the Position column; checked
+# (finite, exact) before it is written.
+Sample = Any
+# A lap as read: (start, end, trigger, name, summary), start and end in ticks.
+_Lap = tuple[int | None, int | None, str | dict[str, str], str | None, dict[str, float]]
 
-def check_gaps(gaps):
+
+def check_gaps(gaps: str) -> None:
     if gaps not in GAPS:
         raise ValueError(f"gaps must be one of {', '.join(map(repr, GAPS))}, not {gaps!r}")
 
 
-def custom(name):
+def custom(name: str) -> tuple[str, str]:
     """The column key of a channel that the model has no metric for."""
     return ("Custom", name)
 
 
-def iso(moment):
+def iso(moment: dt.datetime) -> str:
     """ISO 8601 with `Z` for UTC and the offset otherwise; fractions only when there are some."""
     text = moment.isoformat()
     return text[:-6] + "Z" if moment.tzinfo is _UTC else text
@@ -42,19 +53,19 @@ class Activity:
     Times are integers in `tick`s per second after `epoch`, so that offsets from the first
     sample are exact (FIT: whole seconds; GPX and TCX: microseconds)."""
 
-    def __init__(self, loss, *, epoch, tick):
+    def __init__(self, loss: LossReport, *, epoch: dt.datetime, tick: int) -> None:
         self.loss = loss
         self.epoch = epoch
         self.tick = tick
-        self.times = []
-        self.index = {}
-        self.columns = {}
-        self.units = {}
+        self.times: list[int] = []
+        self.index: dict[int, int] = {}
+        self.columns: dict[ColumnKey, list[Sample | None]] = {}
+        self.units: dict[ColumnKey, str] = {}
         self.merged = 0
-        self.conflicts = {}
-        self.laps = []  # (start, end, trigger, name, summary) with start and end in ticks
+        self.conflicts: dict[ColumnKey, int] = {}
+        self.laps: list[_Lap] = []
 
-    def row(self, time):
+    def row(self, time: int) -> int:
         """The row of the record at `time`; a second record at the same time joins the first."""
         row = self.index.get(time)
         if row is None:
@@ -66,7 +77,7 @@ class Activity:
             self.merged += 1
         return row
 
-    def put(self, row, key, value):
+    def put(self, row: int, key: ColumnKey, value: Sample) -> None:
         column = self.columns.get(key)
         if column is None:
             column = self.columns[key] = [None] * len(self.times)
@@ -75,8 +86,9 @@ class Activity:
             self.conflicts[key] = self.conflicts.get(key, 0) + 1
         column[row] = value
 
-    def lap(self, start, end, trigger, name=None, summary=None):
-        kept = {}
+    def lap(self, start: int | None, end: int | None, trigger: str | dict[str, str], name: str | None = None,
+            summary: dict[str, float] | None = None) -> None:
+        kept: dict[str, float] = {}
         for key, value in (summary or {}).items():
             if isfinite(value):
                 kept[key] = float(value)
@@ -86,8 +98,8 @@ class Activity:
 
     # Writing the document.
 
-    def document(self, *, workout_id, name, sport, offset, source_format, metadata=None,
-                 gaps="fill"):
+    def document(self, *, workout_id: str, name: str, sport: str | None, offset: dt.timedelta | None,
+                 source_format: str, metadata: JsonObject | None = None, gaps: str = "fill") -> str:
         """The workout text in normal form.  `offset` is the local UTC offset (a timedelta)
         or None when the file does not tell it."""
         check_gaps(gaps)
@@ -100,7 +112,7 @@ class Activity:
             loss.add(DROPPED, f"channel {_label(key)}",
                      "earlier of two values at the same timestamp", count)
         self._clean()
-        channels = [key for key in (*METRICS, POSITION) if key in self.columns]
+        channels: list[ColumnKey] = [key for key in (*METRICS, POSITION) if key in self.columns]
         channels += sorted((key for key in self.columns if isinstance(key, tuple)),
                            key=lambda key: key[1])
         times = self.times
@@ -110,7 +122,7 @@ class Activity:
             self._fill(channels)
         meta = dict(metadata or {})
         meta["source_format"] = source_format
-        doc = {"id": workout_id, "version": "1"}
+        doc: JsonObject = {"id": workout_id, "version": "1"}
         if sport:
             doc["sport"] = sport
         if self.times:
@@ -140,15 +152,15 @@ class Activity:
         doc["metadata"] = meta
         return normal_form(doc)
 
-    def _channel(self, key):
+    def _channel(self, key: ColumnKey) -> JsonObject:
         if key == POSITION:
             values = [None if value is None else
                       {"lat": value[0], "lng": value[1]} for value in self.columns[key]]
             return {"metric": POSITION, "data": {"type": "Position", "values": values}}
-        metric = {"Custom": key[1]} if isinstance(key, tuple) else key
+        metric: str | dict[str, str] = {"Custom": key[1]} if isinstance(key, tuple) else key
         return {"metric": metric, "data": {"type": "Scalar", "values": self.columns[key]}}
 
-    def _sort(self):
+    def _sort(self) -> None:
         times = self.times
         if all(a <= b for a, b in zip(times, times[1:])):
             return
@@ -158,7 +170,7 @@ class Activity:
             self.columns[key] = [column[i] for i in order]
         self.loss.add(REWRITTEN, "samples", "put in time order")
 
-    def _clean(self):
+    def _clean(self) -> None:
         # JSON has no NaN or infinity; such a reading is no reading.
         for key, column in self.columns.items():
             if key == POSITION:
@@ -187,7 +199,7 @@ class Activity:
                     if all(value is None for value in column)]:
             del self.columns[key]
 
-    def _fill(self, channels):
+    def _fill(self, channels: list[ColumnKey]) -> None:
         for key in channels:
             if key == POSITION:
                 continue  # a position channel holds a gap as null
@@ -210,7 +222,7 @@ class Activity:
             if filled:
                 self.loss.add(FILLED, label, "missing value, set to the previous one", filled)
 
-    def _drop_rows(self, channels):
+    def _drop_rows(self, channels: list[ColumnKey]) -> list[int]:
         columns = [self.columns[key] for key in channels]
         keep = [row for row in range(len(self.times))
                 if all(column[row] is not None for column in columns)]
@@ -226,10 +238,10 @@ class Activity:
                 self.columns[key] = [column[row] for row in keep]
         return [self.times[row] for row in keep]
 
-    def _laps(self, times):
-        result = []
+    def _laps(self, times: list[int]) -> list[JsonObject]:
+        result: list[JsonObject] = []
         for start, end, trigger, name, summary in self.laps:
-            lap = {}
+            lap: JsonObject = {}
             if times and start is not None:
                 index = bisect_left(times, start)
                 if index < len(times) and (end is None or times[index] <= end):
@@ -245,11 +257,11 @@ class Activity:
         return result
 
 
-def _label(key):
+def _label(key: ColumnKey) -> str:
     return key[1] if isinstance(key, tuple) else key
 
 
-def normal_form(doc):
+def normal_form(doc: JsonObject) -> str:
     """The document as `to_json` writes it; a document the tree rules reject is our fault."""
     text = sdk.to_json(json.dumps(doc, ensure_ascii=False, allow_nan=False))
     errors = sdk.validate_workout(text)

@@ -4,16 +4,27 @@ Reading goes through fitdecode, which reads every record form devices write (com
 timestamp headers included); writing goes through the vendor SDK's encoder, whose profile
 names every field, so nothing here knows the byte layout."""
 
+from __future__ import annotations
+
 import datetime as dt
 import io
 import math
 import struct
+from types import ModuleType
+from typing import Any
 
 from tavrik_workout.formats import activity as act
 from tavrik_workout.formats import steps as st
 from tavrik_workout.formats.loss import (CLAMPED, DROPPED, REWRITTEN, ROUNDED, TRUNCATED,
-                                         Conversion, FormatError, LossReport, need)
-from tavrik_workout.formats.source import load, stem
+                                         Conversion, FormatError, JsonObject, LossReport, need)
+from tavrik_workout.formats.source import Source, load, stem
+
+# fitdecode ships no type information: its frames and fields are what it gives.
+_Frame = Any
+_Field = Any
+# A record's column: a metric's name, a custom column's key, or _TIME, _LAT or _LNG.
+_ColumnKey = act.ColumnKey
+_Messages = dict[int, list[_Frame]]
 
 FIT_EPOCH = dt.datetime(1989, 12, 31, tzinfo=dt.timezone.utc)
 _SEMICIRCLE = 180 / 2**31
@@ -38,7 +49,7 @@ _SPORTS = {"running": "running", "run": "running", "cycling": "cycling", "bike":
            "hiking": "hiking", "generic": "generic"}
 
 
-def _reader(fitdecode, data):
+def _reader(fitdecode: ModuleType, data: bytes) -> Any:
     # The base processor leaves times as seconds since the FIT epoch: the mapping needs
     # numbers, and a datetime per sample would cost more than the rest of the import.
     return fitdecode.FitReader(io.BytesIO(data), processor=fitdecode.DataProcessorBase(),
@@ -46,7 +57,7 @@ def _reader(fitdecode, data):
                                error_handling=fitdecode.ErrorHandling.RAISE)
 
 
-def decode_only(data):
+def decode_only(data: bytes) -> int:
     """Every frame, decoded as read_fit decodes them and dropped: the baseline of the bench."""
     fitdecode = need("fitdecode")
     count = 0
@@ -56,7 +67,7 @@ def decode_only(data):
     return count
 
 
-def read_fit(source, *, gaps="fill", allow_truncated=False):
+def read_fit(source: Source, *, gaps: str = "fill", allow_truncated: bool = False) -> Conversion:
     """A FIT activity or workout file as a workout document in normal form (`Conversion`)."""
     act.check_gaps(gaps)
     fitdecode = need("fitdecode")
@@ -65,9 +76,10 @@ def read_fit(source, *, gaps="fill", allow_truncated=False):
         raise FormatError(f"{name}: empty file")
     loss = LossReport()
     activity = act.Activity(loss, epoch=FIT_EPOCH, tick=1)
-    messages = {_FILE_ID: [], _SESSION: [], _LAP: [], _ACTIVITY: [], _WORKOUT: [],
-                _WORKOUT_STEP: []}
-    other = {}
+    messages: _Messages = {_FILE_ID: [], _SESSION: [], _LAP: [], _ACTIVITY: [], _WORKOUT: [],
+                           _WORKOUT_STEP: []}
+    other: dict[str, int] = {}
+    fault: str | None
     try:
         _decode(fitdecode, data, activity, messages, other, loss)
     except fitdecode.FitHeaderError as error:
@@ -96,10 +108,11 @@ def read_fit(source, *, gaps="fill", allow_truncated=False):
     return Conversion(_activity(activity, messages, name, loss, gaps), loss)
 
 
-def _decode(fitdecode, data, activity, messages, other, loss):
+def _decode(fitdecode: ModuleType, data: bytes, activity: act.Activity, messages: _Messages,
+            other: dict[str, int], loss: LossReport) -> None:
     data_frame = fitdecode.FIT_FRAME_DATA
     dev_type = fitdecode.types.DevFieldDefinition
-    keys = {}  # field object -> column key, _TIME, _LAT or _LNG
+    keys: dict[object, _ColumnKey] = {}  # field object -> column key, _TIME, _LAT or _LNG
     standard = set(_METRICS) | set(_PLAIN)
     row_of, put = activity.row, activity.put
     units = activity.units
@@ -116,7 +129,7 @@ def _decode(fitdecode, data, activity, messages, other, loss):
                     other[frame.name] = other.get(frame.name, 0) + 1
                 continue
             time = lat = lng = None
-            values = []
+            values: list[tuple[_ColumnKey, Any]] = []
             for field in frame.fields:
                 value = field.value
                 if value is None:
@@ -153,8 +166,9 @@ def _decode(fitdecode, data, activity, messages, other, loss):
         loss.add(DROPPED, "message record", "no valid timestamp", no_time)
 
 
-def _key(field, dev_type, standard, units):
-    name = field.name
+def _key(field: _Field, dev_type: type, standard: set[str], units: dict[_ColumnKey, str]) -> _ColumnKey:
+    name: str = field.name
+    key: _ColumnKey
     if isinstance(field.field_def, dev_type):
         key = act.custom(name if name not in standard else f"developer {name}")
     elif name in (_TIME, _LAT, _LNG):
@@ -168,15 +182,15 @@ def _key(field, dev_type, standard, units):
     return key
 
 
-def _time(value):
+def _time(value: object) -> int | None:
     return value if type(value) is int else None
 
 
-def _fields(frame):
+def _fields(frame: _Frame) -> dict[str, Any]:
     return {field.name: field.value for field in frame.fields if field.value is not None}
 
 
-def _activity(activity, messages, name, loss, gaps):
+def _activity(activity: act.Activity, messages: _Messages, name: str, loss: LossReport, gaps: str) -> str:
     columns = activity.columns
     for plain, metric in _PLAIN.items():
         column = columns.pop(act.custom(plain), None)
@@ -186,11 +200,13 @@ def _activity(activity, messages, name, loss, gaps):
         target = columns.get(metric)
         if target is None:
             columns[metric] = column
-            activity.units.setdefault(metric, unit)
+            if unit is not None:
+                activity.units.setdefault(metric, unit)
         elif any(a is not None and b is not None and a != b for a, b in zip(column, target)):
             columns[act.custom(plain)] = column  # a second, different reading: keep it apart
-            activity.units[act.custom(plain)] = unit
-    metadata = {}
+            if unit is not None:
+                activity.units[act.custom(plain)] = unit
+    metadata: JsonObject = {}
     for frame in messages[_FILE_ID][:1]:
         fields = _fields(frame)
         words = ("manufacturer", "garmin_product" if "garmin_product" in fields else "product")
@@ -199,8 +215,8 @@ def _activity(activity, messages, name, loss, gaps):
             metadata["device"] = device
         if "serial_number" in fields:
             metadata["serial_number"] = fields["serial_number"]
-    sport = None
-    sessions = []
+    sport: str | None = None
+    sessions: list[dict[str, float]] = []
     for frame in messages[_SESSION]:
         fields = _fields(frame)
         if sport is None and "sport" in fields:
@@ -208,7 +224,7 @@ def _activity(activity, messages, name, loss, gaps):
             sub = fields.get("sub_sport")
             if sub not in (None, "generic"):
                 sport += f"/{sub}"
-        summary = {}
+        summary: dict[str, float] = {}
         for key, value in fields.items():
             if key in ("timestamp", "start_time", "message_index", "sport", "sub_sport"):
                 continue
@@ -223,8 +239,9 @@ def _activity(activity, messages, name, loss, gaps):
         metadata["sessions"] = sessions
     for i, frame in enumerate(messages[_LAP]):
         fields = _fields(frame)
-        trigger = fields.get("lap_trigger")
-        trigger = _TRIGGERS.get(trigger) or {"Custom": str(trigger) if trigger else "unknown"}
+        trigger_word = fields.get("lap_trigger")
+        trigger: str | dict[str, str] = (_TRIGGERS.get(str(trigger_word))
+                                         or {"Custom": str(trigger_word) if trigger_word else "unknown"})
         summary = {}
         for key, value in fields.items():
             if key in _LAP_SKIP:
@@ -237,7 +254,7 @@ def _activity(activity, messages, name, loss, gaps):
                 loss.add(DROPPED, f"lap field {key}", "not a number")
         activity.lap(_time(fields.get("start_time")), _time(fields.get("timestamp")), trigger,
                      f"Lap {i + 1}", summary)
-    offset = None
+    offset: dt.timedelta | None = None
     for frame in messages[_ACTIVITY][:1]:
         fields = _fields(frame)
         local, utc = _time(fields.get("local_timestamp")), _time(fields.get("timestamp"))
@@ -254,9 +271,10 @@ def _activity(activity, messages, name, loss, gaps):
 
 # Workouts in.
 
-def _raw(frame):
+def _raw(frame: _Frame) -> tuple[dict[int, Any], dict[str, Any]]:
     """Field values by definition number, raw (unscaled), plus names for the enumerations."""
-    raw, named = {}, {}
+    raw: dict[int, Any] = {}
+    named: dict[str, Any] = {}
     for field in frame.fields:
         if field.value is None:
             continue
@@ -266,9 +284,10 @@ def _raw(frame):
     return raw, named
 
 
-def _workout(messages, name, loss):
-    types = need("garmin_fit_sdk").Profile["types"]  # exercise names by number
-    title, sport = stem(name) or "Workout", None
+def _workout(messages: _Messages, name: str, loss: LossReport) -> str:
+    types: dict[str, dict[Any, str]] = need("garmin_fit_sdk").Profile["types"]  # exercise names by number
+    title: str = stem(name) or "Workout"
+    sport: str | None = None
     for frame in messages[_WORKOUT][:1]:
         fields = _fields(frame)
         title = str(fields.get("wkt_name") or title)
@@ -276,19 +295,19 @@ def _workout(messages, name, loss):
             sport = str(fields["sport"])
             if fields.get("sub_sport") not in (None, "generic"):
                 sport += f"/{fields['sub_sport']}"
-    items = []  # (index of the first step, node)
+    items: list[tuple[int, JsonObject]] = []  # (index of the first step, node)
     for index, frame in enumerate(messages[_WORKOUT_STEP]):
         raw, named = _raw(frame)
         if named.get("duration_type") == "repeat_until_steps_cmplt":
             first = raw.get(2, 0)
-            children = []
+            children: list[JsonObject] = []
             while items and items[-1][0] >= first:
                 children.append(items.pop()[1])
             children.reverse()
             if not children:
                 loss.add(DROPPED, f"workout step {index}", "repeat of no steps")
                 continue
-            node = {"id": f"step-{index}", "kind": {"type": "Block"},
+            node: JsonObject = {"id": f"step-{index}", "kind": {"type": "Block"},
                     "children": children,
                     "payload": {"type": "Block", "execution_mode":
                                 {"type": "Circuit", "value": {"rounds": raw.get(4, 1)}}}}
@@ -302,7 +321,7 @@ def _workout(messages, name, loss):
         items.append((index, _step_node(index, raw, named, types)))
     root = {"id": "workout", "kind": {"type": "Session"}, "name": title,
             "children": [node for _first, node in items], "payload": {"type": "Temporal"}}
-    doc = {"id": stem(name) or "workout", "version": "1"}
+    doc: JsonObject = {"id": stem(name) or "workout", "version": "1"}
     if sport:
         doc["sport"] = sport
     doc["root"] = root
@@ -310,7 +329,7 @@ def _workout(messages, name, loss):
     return act.normal_form(doc)
 
 
-def _exercise_words(named, profile_types):
+def _exercise_words(named: dict[str, Any], profile_types: dict[str, dict[Any, str]]) -> tuple[str | None, str | None]:
     category = named.get("exercise_category")
     number = named.get("exercise_name")
     if not isinstance(category, str):
@@ -319,8 +338,9 @@ def _exercise_words(named, profile_types):
     return category, table.get(number) if number is not None else None
 
 
-def _step_node(index, raw, named, types):
-    measures, extras = [], []
+def _step_node(index: int, raw: dict[int, Any], named: dict[str, Any], types: dict[str, dict[Any, str]]) -> JsonObject:
+    measures: list[JsonObject] = []
+    extras: list[JsonObject] = []
     duration = named.get("duration_type")
     value = raw.get(2)
     if duration in ("time", "repetition_time") and value is not None:
@@ -360,11 +380,11 @@ def _step_node(index, raw, named, types):
     measures += extras
     if not measures:
         measures.append({"type": "Custom", "value": {"name": "duration", "value": "open"}})
-    leaf = {"type": "Leaf", "measures": measures}
+    leaf: JsonObject = {"type": "Leaf", "measures": measures}
     if intensity is not None:
         leaf["intensity"] = intensity
-    set_node = {"id": f"step-{index}-set", "kind": {"type": "Set"}, "payload": leaf}
-    metadata = {}
+    set_node: JsonObject = {"id": f"step-{index}-set", "kind": {"type": "Set"}, "payload": leaf}
+    metadata: dict[str, str] = {}
     if named.get("intensity") not in (None, "active"):
         metadata["intensity"] = str(named["intensity"])
     if named.get("notes"):
@@ -375,9 +395,9 @@ def _step_node(index, raw, named, types):
     title = named.get("wkt_step_name") or (exercise or category or "").replace("_", " ").capitalize()
     if not title:
         title = "Rest" if metadata.get("intensity") == "rest" else f"Step {index + 1}"
-    node = {"id": f"step-{index}", "kind": {"type": "Exercise"}, "name": str(title),
+    node: JsonObject = {"id": f"step-{index}", "kind": {"type": "Exercise"}, "name": str(title),
             "children": [set_node], "payload": {"type": "Exercise"}}
-    words = {}
+    words: dict[str, str] = {}
     if category:
         words["exercise_category"] = category
     if exercise:
@@ -387,7 +407,7 @@ def _step_node(index, raw, named, types):
     return node
 
 
-def _target_in(target, value, low, high):
+def _target_in(target: str, value: Any, low: Any, high: Any) -> tuple[str, JsonObject] | None:
     """(where, model value) of one FIT target: an intensity, a measure or a custom measure."""
     if value not in (None, 0):
         zone = {"heart_rate": "heart_rate", "power": "power", "speed": "speed",
@@ -432,7 +452,7 @@ _POUND = 0.45359237
 _UINT32 = 2**32 - 2  # the largest valid value; all ones means "none"
 
 
-def write_fit_workout(text):
+def write_fit_workout(text: str) -> Conversion:
     """The prescription in `text` (workout JSON) as the bytes of a FIT workout file."""
     need("garmin_fit_sdk")
     from garmin_fit_sdk import Encoder, Profile
@@ -446,7 +466,7 @@ def write_fit_workout(text):
     encoder = Encoder()
     encoder.write_mesg({"mesg_num": numbers["FILE_ID"], "type": "workout",
                         "manufacturer": "development", "product": 0})
-    workout = {"mesg_num": numbers["WORKOUT"], "sport": sport, "num_valid_steps": len(steps)}
+    workout: dict[str, Any] = {"mesg_num": numbers["WORKOUT"], "sport": sport, "num_valid_steps": len(steps)}
     if sub_sport:
         workout["sub_sport"] = sub_sport
     name = doc["root"].get("name") or doc["id"]
@@ -455,13 +475,14 @@ def write_fit_workout(text):
     encoder.write_mesg(workout)
     categories = _categories(Profile["types"])
     for index, step in enumerate(steps):
-        message = {"mesg_num": numbers["WORKOUT_STEP"], "message_index": index}
+        message: dict[str, Any] = {"mesg_num": numbers["WORKOUT_STEP"], "message_index": index}
         message.update(_step_out(step, loss, categories, Profile["types"], sport == "cycling"))
         encoder.write_mesg(message)
-    return Conversion(encoder.close(), loss)
+    data: bytes = encoder.close()
+    return Conversion(data, loss)
 
 
-def _sport_out(sport, loss):
+def _sport_out(sport: str | None, loss: LossReport) -> tuple[str, str | None]:
     if not sport:
         return "generic", None
     word, _, sub = sport.lower().partition("/")
@@ -482,9 +503,9 @@ def _sport_out(sport, loss):
     return fit, None
 
 
-def _categories(types):
+def _categories(types: dict[str, dict[Any, str]]) -> dict[str, tuple[str, int | None]]:
     """Exercise words to (category, name number): every FIT exercise name and category."""
-    table = {}
+    table: dict[str, tuple[str, int | None]] = {}
     for category in types["exercise_category"].values():
         table.setdefault(category, (category, None))
         for number, exercise in types.get(f"{category}_exercise_name", {}).items():
@@ -492,13 +513,14 @@ def _categories(types):
     return table
 
 
-def _words(text):
+def _words(text: str) -> str:
     return "_".join("".join(c if c.isalnum() else " " for c in text.lower()).split())
 
 
-def _step_out(step, loss, categories, types, cycling):
+def _step_out(step: st.Step, loss: LossReport, categories: dict[str, tuple[str, int | None]],
+              types: dict[str, dict[Any, str]], cycling: bool) -> dict[str, Any]:
     where = f"node {step.node}"
-    message = {"intensity": step.purpose}
+    message: dict[str, Any] = {"intensity": step.purpose}
     if step.name:
         message["wkt_step_name"] = step.name
     if step.notes:
@@ -617,7 +639,7 @@ def _step_out(step, loss, categories, types, cycling):
     return message
 
 
-def _scaled(value, scale, where, what, loss, limit=_UINT32):
+def _scaled(value: float, scale: float, where: str, what: str, loss: LossReport, limit: int = _UINT32) -> int:
     stored = round(value * scale)
     if stored != value * scale:
         loss.add(ROUNDED, where, f"{what} {value} to {stored / scale}")
@@ -634,7 +656,7 @@ _TARGET_UNITS = {"heart_rate": {"bpm": 100, "%max": 0, "": 100},
                  "speed": {"m/s": 0, "": 0}}
 
 
-def _target_out(name, value, where, loss):
+def _target_out(name: str, value: Any, where: str, loss: LossReport) -> tuple[str, str | int, int] | None:
     """(FIT target type, low, high) of a custom target such as
     {"name": "power", "value": {"low": 200, "high": 250, "unit": "W"}}."""
     kind = name[:-7] if name.endswith("_target") else name

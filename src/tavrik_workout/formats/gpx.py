@@ -3,11 +3,15 @@
 Extensions are read by their element names, whatever the namespace, so Garmin's
 TrackPointExtension (hr, cad, atemp) and the common power element both map to metrics."""
 
+from __future__ import annotations
+
 import datetime as dt
+import xml.etree.ElementTree as ET
+from collections.abc import Callable, Iterable
 
 from tavrik_workout.formats import activity as act
-from tavrik_workout.formats.loss import DROPPED, Conversion, FormatError, LossReport, need
-from tavrik_workout.formats.source import load, stem
+from tavrik_workout.formats.loss import DROPPED, Conversion, FormatError, JsonObject, LossReport, need
+from tavrik_workout.formats.source import Source, load, stem
 
 EPOCH = dt.datetime(1970, 1, 1, tzinfo=dt.timezone.utc)
 _UTC = dt.timezone.utc
@@ -16,7 +20,7 @@ EXTENSIONS = {"hr": "HeartRate", "heartrate": "HeartRate", "cad": "Cadence",
               "temp": "Temperature", "speed": "Speed"}
 
 
-def micros(moment):
+def micros(moment: dt.datetime) -> int:
     """Microseconds since 1970 of an aware datetime (naive times are UTC, as GPX says)."""
     if moment.tzinfo is None:
         moment = moment.replace(tzinfo=_UTC)
@@ -24,7 +28,7 @@ def micros(moment):
     return (delta.days * 86400 + delta.seconds) * 1_000_000 + delta.microseconds
 
 
-def offset_of(moment):
+def offset_of(moment: dt.datetime) -> dt.timedelta | None:
     """The UTC offset written in a time, or None for UTC or no zone: `Z` says nothing about
     where the activity took place, and the parsers do not tell `Z` from `+00:00`."""
     if moment.tzinfo is None:
@@ -33,7 +37,8 @@ def offset_of(moment):
     return offset or None
 
 
-def extension_values(elements, put_value, loss, where):
+def extension_values(elements: Iterable[ET.Element], put_value: Callable[[str, float], None],
+                     loss: LossReport, where: str) -> None:
     """Calls put_value(name, number) for every leaf element below the extensions."""
     for element in elements:
         children = list(element)
@@ -48,9 +53,10 @@ def extension_values(elements, put_value, loss, where):
             loss.add(DROPPED, f"{where} extension {name}", "not a number")
 
 
-def read_gpx(source, *, gaps="fill"):
+def read_gpx(source: Source, *, gaps: str = "fill") -> Conversion:
     act.check_gaps(gaps)
-    gpxpy = need("gpxpy")
+    need("gpxpy")
+    import gpxpy
     import gpxpy.gpx
     data, name = load(source)
     try:
@@ -62,12 +68,13 @@ def read_gpx(source, *, gaps="fill"):
     loss = LossReport()
     activity = act.Activity(loss, epoch=EPOCH, tick=1_000_000)
     row_of, put = activity.row, activity.put
-    offset = None
+    offset: dt.timedelta | None = None
     seen_time = False
     untimed = 0
     for track in gpx.tracks:
         for segment in track.segments:
-            first = last = None
+            first: int | None = None
+            last: int | None = None
             for point in segment.points:
                 if point.time is None:
                     untimed += 1
@@ -82,8 +89,8 @@ def read_gpx(source, *, gaps="fill"):
                 if point.elevation is not None:
                     put(row, "Altitude", point.elevation)
 
-                def put_value(element, number, row=row):
-                    key = EXTENSIONS.get(element.lower()) or act.custom(element)
+                def put_value(element: str, number: float, row: int = row) -> None:
+                    key: act.ColumnKey = EXTENSIONS.get(element.lower()) or act.custom(element)
                     put(row, key, number)
 
                 extension_values(point.extensions, put_value, loss, "point")
@@ -99,7 +106,7 @@ def read_gpx(source, *, gaps="fill"):
         raise FormatError(f"{name}: no track point with a time")
     title = gpx.name or next((track.name for track in gpx.tracks if track.name), None)
     sport = next((track.type for track in gpx.tracks if track.type), None)
-    metadata = {}
+    metadata: JsonObject = {}
     if gpx.creator:
         metadata["device"] = gpx.creator
     if gpx.description:

@@ -1,7 +1,15 @@
 """What a conversion could not carry over, and the result type every reader and writer shares."""
 
+from __future__ import annotations
+
 import json
 from dataclasses import dataclass
+from types import ModuleType
+from typing import Any
+
+# A JSON object as parse_workout or json.loads gives it: the converters walk documents and
+# device records member by member, checking each value where they read it.
+JsonObject = dict[str, Any]
 
 
 class FormatError(Exception):
@@ -12,7 +20,7 @@ class MissingExtra(ImportError):
     """A format library that is not installed; the message names the extra that brings it."""
 
 
-def need(module):
+def need(module: str) -> ModuleType:
     """Imports a format library, or says which extra installs it."""
     try:
         return __import__(module)
@@ -39,27 +47,27 @@ class LossReport:
 
     `add` merges repeated entries into one count, so the readers can call it per sample."""
 
-    def __init__(self):
-        self._counts = {}
+    def __init__(self) -> None:
+        self._counts: dict[tuple[str, str, str], int] = {}
 
-    def add(self, kind, subject, detail="", count=1):
+    def add(self, kind: str, subject: str, detail: str = "", count: int = 1) -> None:
         key = (kind, subject, detail)
         self._counts[key] = self._counts.get(key, 0) + count
 
     @property
-    def lossless(self):
+    def lossless(self) -> bool:
         return not self._counts
 
-    def entries(self):
+    def entries(self) -> list[tuple[str, str, str, int]]:
         """(kind, subject, detail, count), in report order, then by subject."""
         return sorted(((kind, subject, detail, count)
                        for (kind, subject, detail), count in self._counts.items()),
                       key=lambda entry: (_ORDER.index(entry[0]), entry[1], entry[2]))
 
-    def lines(self):
+    def lines(self) -> list[str]:
         if self.lossless:
             return ["lossless: nothing dropped, filled, rounded or clamped"]
-        result = []
+        result: list[str] = []
         for kind, subject, detail, count in self.entries():
             text = f"{kind}: {subject}" if subject else kind
             if detail:
@@ -69,15 +77,15 @@ class LossReport:
             result.append(text)
         return result
 
-    def to_dict(self):
+    def to_dict(self) -> dict[str, Any]:
         return {"lossless": self.lossless,
                 "losses": [{"kind": kind, "subject": subject, "detail": detail, "count": count}
                            for kind, subject, detail, count in self.entries()]}
 
-    def __str__(self):
+    def __str__(self) -> str:
         return "\n".join(self.lines())
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"LossReport({json.dumps(self.to_dict()['losses'])})"
 
 
@@ -90,10 +98,11 @@ class Conversion:
     loss: LossReport
 
 
-def report_entry(path, loss=None, error=None, output=None):
+def report_entry(path: str, loss: LossReport | None = None, error: str | None = None,
+                 output: str | None = None) -> dict[str, Any]:
     """One file's report as `--format json` prints it: the file, where it went, what failed,
     and what the target could not hold."""
-    entry = {"file": path}
+    entry: dict[str, Any] = {"file": path}
     if output is not None:
         entry["output"] = output
     if error is not None:

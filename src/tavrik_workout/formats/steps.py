@@ -3,11 +3,14 @@
 FIT workouts and Zwift files are flat lists of steps with repeat markers; this walk turns
 the node tree into that list and reports every node or value it had to leave behind."""
 
+from __future__ import annotations
+
 from dataclasses import dataclass, field
+from typing import Any
 
 import tavrik_workout_sdk as sdk
 
-from tavrik_workout.formats.loss import DROPPED, REWRITTEN, FormatError
+from tavrik_workout.formats.loss import DROPPED, REWRITTEN, FormatError, JsonObject, LossReport
 
 # What a step is for, as devices name it; a node says it with metadata "intensity".
 STEP_INTENSITIES = ("active", "rest", "warmup", "cooldown", "recovery", "interval", "other")
@@ -17,10 +20,10 @@ STEP_INTENSITIES = ("active", "rest", "warmup", "cooldown", "recovery", "interva
 class Step:
     node: str  # id of the node the step comes from, for the loss report
     name: str | None = None
-    measures: list = field(default_factory=list)
-    intensity: dict | None = None
+    measures: list[JsonObject] = field(default_factory=list)
+    intensity: JsonObject | None = None
     exercise: str | None = None
-    exercise_metadata: dict = field(default_factory=dict)
+    exercise_metadata: JsonObject = field(default_factory=dict)
     purpose: str = "active"  # one of STEP_INTENSITIES
     notes: str | None = None
     repeat_from: int | None = None  # a repeat step: index of its first step
@@ -28,21 +31,23 @@ class Step:
     seconds: float | None = None  # a rest step's length
 
     @property
-    def is_repeat(self):
+    def is_repeat(self) -> bool:
         return self.repeat_from is not None
 
 
-def parse(text):
+def parse(text: str) -> JsonObject:
     """The workout as Python objects; a document that does not read or validate is an error."""
     try:
-        return sdk.parse_workout(text)
+        # Walked as plain JSON: each member is checked where a converter reads it.
+        workout: dict[str, Any] = dict(sdk.parse_workout(text))
+        return workout
     except ValueError as error:
         raise FormatError(str(error)) from None
 
 
-def flatten(doc, loss):
+def flatten(doc: JsonObject, loss: LossReport) -> list[Step]:
     """The steps of the document's tree, depth first."""
-    steps = []
+    steps: list[Step] = []
     if "streams" in doc:
         loss.add(DROPPED, "streams", "a workout file holds the prescription only")
     if doc.get("laps"):
@@ -55,7 +60,7 @@ def flatten(doc, loss):
 _CARRIED = {"intensity", "notes", "exercise_category", "exercise_name"}
 
 
-def _purpose(node):
+def _purpose(node: JsonObject) -> str:
     word = node.get("metadata", {}).get("intensity")
     if isinstance(word, str) and word in STEP_INTENSITIES:
         return word
@@ -67,13 +72,13 @@ def _purpose(node):
     return "active"
 
 
-def _rest(steps, node, seconds):
+def _rest(steps: list[Step], node: JsonObject, seconds: float | None) -> None:
     # A zero or negative rest prescribes no pause.
     if seconds is not None and seconds > 0:
         steps.append(Step(node=node["id"], name="Rest", purpose="rest", seconds=seconds))
 
 
-def _walk(node, steps, loss, exercise):
+def _walk(node: JsonObject, steps: list[Step], loss: LossReport, exercise: JsonObject | None) -> None:
     for key in node.get("metadata", {}):
         if key not in _CARRIED:
             loss.add(DROPPED, f"metadata {key}", "nodes' own data", 1)

@@ -3,13 +3,16 @@
 TCX is plain XML; the standard library's parser reads it, and elements are matched by
 local name so files that bind the Garmin namespaces to any prefix read the same."""
 
+from __future__ import annotations
+
 import datetime as dt
 import xml.etree.ElementTree as ET
+from collections.abc import Callable
 
 from tavrik_workout.formats import activity as act
 from tavrik_workout.formats.gpx import EPOCH, extension_values, micros, offset_of
-from tavrik_workout.formats.loss import DROPPED, Conversion, FormatError, LossReport
-from tavrik_workout.formats.source import load, stem
+from tavrik_workout.formats.loss import DROPPED, Conversion, FormatError, JsonObject, LossReport
+from tavrik_workout.formats.source import Source, load, stem
 
 _TRIGGERS = {"Manual": "Manual", "Distance": "Distance", "Time": "Time",
              "HeartRate": "HeartRateZone"}
@@ -20,18 +23,18 @@ _SUMMARY = {"TotalTimeSeconds": "total_time", "DistanceMeters": "distance",
             "AverageHeartRateBpm": "avg_heart_rate", "MaximumHeartRateBpm": "max_heart_rate"}
 
 
-def _local(element):
+def _local(element: ET.Element) -> str:
     return element.tag.rsplit("}", 1)[-1]
 
 
-def _child(element, name):
+def _child(element: ET.Element, name: str) -> ET.Element | None:
     for child in element:
         if _local(child) == name:
             return child
     return None
 
 
-def _number(element):
+def _number(element: ET.Element | None) -> float | None:
     if element is None:
         return None
     value = _child(element, "Value")
@@ -42,7 +45,7 @@ def _number(element):
         return None
 
 
-def parse_time(text, name):
+def parse_time(text: str | None, name: str) -> dt.datetime:
     text = (text or "").strip()
     try:
         return dt.datetime.fromisoformat(text)
@@ -50,7 +53,7 @@ def parse_time(text, name):
         raise FormatError(f"{name}: invalid time {text!r}") from None
 
 
-def read_tcx(source, *, gaps="fill"):
+def read_tcx(source: Source, *, gaps: str = "fill") -> Conversion:
     act.check_gaps(gaps)
     data, name = load(source)
     try:
@@ -75,8 +78,9 @@ def read_tcx(source, *, gaps="fill"):
             continue
         start_text = lap_element.get("StartTime")
         start = micros(parse_time(start_text, name)) if start_text else None
-        last = None
-        summary, trigger = {}, None
+        last: int | None = None
+        summary: dict[str, float] = {}
+        trigger: str | None = None
         for item in lap_element:
             word = _local(item)
             if word == "Track":
@@ -102,12 +106,12 @@ def read_tcx(source, *, gaps="fill"):
                 if value is not None:
                     summary[_SUMMARY[word]] = value
             elif word == "Extensions":
-                def put_value(element, number):
+                def put_value(element: str, number: float) -> None:
                     summary[element] = number
                 extension_values(list(item), put_value, loss, "lap")
             elif word in ("Intensity", "Notes"):
                 loss.add(DROPPED, f"lap {word}", "not a number")
-        lap_trigger = _TRIGGERS.get(trigger) or {"Custom": trigger or "unknown"}
+        lap_trigger: str | dict[str, str] = _TRIGGERS.get(trigger or "") or {"Custom": trigger or "unknown"}
         end = last
         if end is None and start is not None and "total_time" in summary:
             end = start + round(summary["total_time"] * 1_000_000) - 1
@@ -115,7 +119,7 @@ def read_tcx(source, *, gaps="fill"):
     if not activity.times:
         raise FormatError(f"{name}: no trackpoint with a time")
     sport = activity_element.get("Sport")
-    metadata = {}
+    metadata: JsonObject = {}
     creator = _child(activity_element, "Creator")
     device = _child(creator, "Name") if creator is not None else None
     if device is not None and device.text:
@@ -130,7 +134,8 @@ def read_tcx(source, *, gaps="fill"):
     return Conversion(text, loss)
 
 
-def _point(point, row, put, loss):
+def _point(point: ET.Element, row: int, put: Callable[[int, act.ColumnKey, act.Sample], None],
+           loss: LossReport) -> None:
     for item in point:
         word = _local(item)
         if word == "Position":
@@ -155,7 +160,7 @@ def _point(point, row, put, loss):
             if value is not None:
                 put(row, "Cadence", value)
         elif word == "Extensions":
-            def put_value(element, number):
+            def put_value(element: str, number: float) -> None:
                 put(row, _EXTENSIONS.get(element) or act.custom(element), number)
             extension_values(list(item), put_value, loss, "trackpoint")
         elif word == "SensorState":

@@ -4,30 +4,38 @@ A step needs a time to be a ZWO step; power comes from a `power` target in perce
 (a custom measure or intensity) or from PercentOfMax, read as percent of FTP.  A repeat of
 an on and an off step is an IntervalsT; any other repeat is written out round by round."""
 
+from __future__ import annotations
+
 from xml.sax.saxutils import escape, quoteattr
 
 from tavrik_workout.formats import steps as st
-from tavrik_workout.formats.loss import DROPPED, ROUNDED, Conversion, FormatError, LossReport
+from tavrik_workout.formats.loss import DROPPED, ROUNDED, Conversion, FormatError, JsonObject, LossReport
 
 _SPORTS = {"running": "run", "run": "run"}
 
 
-def _seconds(step):
+# An element: its tag and its attributes.
+_Element = tuple[str, dict[str, float]]
+
+
+def _seconds(step: st.Step) -> float | None:
     if step.seconds is not None:
         return step.seconds
     for measure in step.measures:
         if measure["type"] == "Duration":
-            return measure["value"]["seconds"]
+            seconds: float = measure["value"]["seconds"]
+            return seconds
     return None
 
 
-def _power(step, loss):
+def _power(step: st.Step, loss: LossReport) -> tuple[float, float] | None:
     """(low, high) as fractions of FTP, or None for a free ride."""
-    candidates = [measure["value"] for measure in step.measures if measure["type"] == "Custom"]
+    candidates: list[JsonObject] = [measure["value"] for measure in step.measures if measure["type"] == "Custom"]
     intensity = step.intensity
     if intensity is not None:
         if intensity["type"] == "PercentOfMax":
-            return intensity["value"] / 100, intensity["value"] / 100
+            percent: float = intensity["value"]
+            return percent / 100, percent / 100
         if intensity["type"] == "Custom":
             candidates.insert(0, intensity["value"])
         else:
@@ -40,12 +48,14 @@ def _power(step, loss):
         if isinstance(value, dict) and value.get("unit") == "%FTP" \
                 and isinstance(value.get("low"), (int, float)) \
                 and isinstance(value.get("high"), (int, float)):
-            return value["low"] / 100, value["high"] / 100
+            low: float = value["low"]
+            high: float = value["high"]
+            return low / 100, high / 100
         loss.add(DROPPED, f"node {step.node}", "power target not in %FTP")
     return None
 
 
-def _element(step, loss):
+def _element(step: st.Step, loss: LossReport) -> _Element | None:
     seconds = _seconds(step)
     where = f"node {step.node}"
     for measure in step.measures:
@@ -71,14 +81,14 @@ def _element(step, loss):
     return "SteadyState", {"Duration": duration, "Power": low}
 
 
-def write_zwo(text):
+def write_zwo(text: str) -> Conversion:
     doc = st.parse(text)
     loss = LossReport()
     steps = st.flatten(doc, loss)
     elements = _elements(steps, 0, len(steps), loss)
     if not elements:
         raise FormatError("the workout has no timed step that ZWO can hold")
-    name = doc["root"].get("name") or doc["id"]
+    name: str = doc["root"].get("name") or doc["id"]
     sport = _SPORTS.get((doc.get("sport") or "").lower().split("/")[0], "bike")
     lines = ["<workout_file>", "    <author></author>",
              f"    <name>{escape(name)}</name>", "    <description></description>",
@@ -90,14 +100,14 @@ def write_zwo(text):
     return Conversion("\n".join(lines), loss)
 
 
-def _number(value):
+def _number(value: float) -> str:
     return str(value) if isinstance(value, int) else f"{value:.6g}"
 
 
-def _elements(steps, start, end, loss):
+def _elements(steps: list[st.Step], start: int, end: int, loss: LossReport) -> list[_Element]:
     """The elements of steps[start:end]; repeats inside end where their step stands."""
     # Which repeat closes a step range: a repeat at index r covers steps[from:r].
-    result = []
+    result: list[_Element] = []
     index = start
     while index < end:
         closing = _repeat_starting(steps, index, end)
@@ -122,7 +132,7 @@ def _elements(steps, start, end, loss):
     return result
 
 
-def _repeat_starting(steps, index, end):
+def _repeat_starting(steps: list[st.Step], index: int, end: int) -> int | None:
     """The outermost repeat in steps[index:end] whose first step is `index`."""
     for closing in range(end - 1, index - 1, -1):
         if steps[closing].is_repeat and steps[closing].repeat_from == index:
