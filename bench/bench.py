@@ -436,6 +436,28 @@ def small_session(rng, index):
     return doc
 
 
+def with_last_tag_last(plan):
+    """The plan with the tag of its last payload in the text (a node's payload follows its
+    children) written after the payload's other members: valid, read alike, but not in the
+    common form, which the walk only finds at the very end."""
+    nodes = []
+
+    def post_order(item):
+        for child in item.get("children", []):
+            post_order(child)
+        nodes.append(item)
+
+    moved = json.loads(json.dumps(plan))
+    post_order(moved["root"])
+    for item in reversed(nodes):
+        payload = item["payload"]
+        if len(payload) > 1:
+            item["payload"] = {key: value for key, value in payload.items() if key != "type"}
+            item["payload"]["type"] = payload["type"]
+            return moved
+    raise ValueError("no payload with members besides its tag")
+
+
 def make_sessions(count=300):
     """`count` distinct sessions, each SESSION_BYTES long in compact UTF-8: the per-call
     cost of a call is what these show."""
@@ -890,6 +912,7 @@ def main():
     escaped_end = plan_text[:last_key] + '"metad\\u0061ta"' + plan_text[last_key + len('"metadata"'):]
     inputs = [("plan", [plan_text], [plan]),
               ("plan, escaped last key", [escaped_end], [plan]),
+              ("plan, tag last at the end", [json.dumps(with_last_tag_last(plan), ensure_ascii=False)], [plan]),
               ("ride compact", [json.dumps(ride, ensure_ascii=False)], [ride]),
               ("ride indented", [json.dumps(ride, indent=2, ensure_ascii=False)], [ride]),
               (f"sessions x{len(sessions)}", [json.dumps(s, ensure_ascii=False) for s in sessions], sessions)]
