@@ -125,7 +125,8 @@ def test_edge_numbers_read_as_the_reader_reads_them():
 
 SEPARATORS = table(
     ("compact", ","), ("python", ", "), ("two-spaces", ",  "), ("newline", ",\n  "), ("tab", ",\t"),
-    ("space-before", " ,"), ("crlf", ",\r\n"),
+    ("space-before", " ,"), ("crlf", ",\r\n"), ("deep-indent", ",\n" + " " * 20), ("indent-then-tab", ",\n    \t"),
+    ("blank-line", ",\n\n  "),
 )
 
 

@@ -14,6 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <bit>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -138,6 +142,23 @@ private:
             }
         }
         return json::kEof;
+    }
+
+    // The first byte after a run of spaces from `q` when it is not whitespace and the run
+    // ends within sixteen bytes; null otherwise, for peek() to decide.
+    const char* after_indent(const char* q) const {
+#if defined(__SSE2__)
+        if (end_ - q >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            const auto other = static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) & 0xFFFF);
+            if (other != 0) {
+                const char* stop = q + std::countr_zero(other);
+                if (static_cast<unsigned char>(*stop) > ' ') return stop;
+            }
+        }
+#endif
+        (void)q;
+        return nullptr;
     }
 
     // Consumes `c` if it is the next byte after whitespace.
@@ -409,6 +430,13 @@ private:
                     if (next == ' ' && static_cast<unsigned char>(p_[2]) > ' ') {
                         p_ += 2;
                         continue;
+                    }
+                    if (next == '\n') {
+                        // One sample a line, as indented text has them.
+                        if (const char* q = after_indent(p_ + 2)) {
+                            p_ = q;
+                            continue;
+                        }
                     }
                 }
                 const int c = peek();
