@@ -468,10 +468,12 @@ using model::fast::same_member;
 // Takes the samples as the walk scans them, straight into column buffers.
 class StreamSink : public model::fast::NoSink {
 public:
-    // A list holds at most one number per two bytes of the text; the first buffers are
-    // sized for that, within a mapped megabyte whose pages untouched cost nothing.
+    // A list holds at most one number per two bytes of the text.  The first buffers are
+    // sized for that but stay just below the mapped size: the heap serves them again call
+    // after call, where fresh pages would fault in one by one.  A longer list moves once
+    // to mapped pages, which then grow without a copy.
     explicit StreamSink(std::size_t text_bytes)
-        : first_capacity_(std::clamp<std::size_t>(text_bytes / 2 + 1, 16, (std::size_t{1} << 20) / sizeof(double))),
+        : first_capacity_(std::clamp<std::size_t>(text_bytes / 2 + 1, 16, json::kPagesFrom / sizeof(double) - 1)),
           timestamps_(first_capacity_) {}
 
     template <class T>
