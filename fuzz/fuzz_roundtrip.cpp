@@ -1,6 +1,8 @@
 // Coverage-guided fuzz target over the core: read a document both with the fast paths and
 // with the general reading alone, which must agree; walk it for its node entries, which
-// when the walk accepts must give the general reading's validation and count; for every document that reads, check
+// when the walk accepts must give the general reading's validation and count, and take its
+// stream columns, which when that walk accepts must be the general reading's bit for bit; for
+// every document that reads, check
 // that writing it is a fixed point of read-then-write and that validation and counting
 // give the same answers for the written text as for the original.  For every document
 // that does not read, check that the error says what and where.  The observed read (the
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +25,8 @@
 #include "model/document.hpp"
 #include "model/survey.hpp"
 #include "model/write.hpp"
+#include "arrow/table.hpp"
+#include "ops/columns.hpp"
 #include "ops/count.hpp"
 #include "ops/node_view.hpp"
 #include "ops/validate.hpp"
@@ -102,6 +107,39 @@ std::vector<std::string> displays(const std::vector<tavrik::ops::ValidationError
     return out;
 }
 
+bool holds_value(const tavrik::arrow::Column& column, std::int64_t row) {
+    if (!column.validity) return true;
+    const auto* bits = static_cast<const std::uint8_t*>(column.validity.data);
+    return (bits[row / 8] >> (row % 8) & 1) != 0;
+}
+
+// The same names, types, lengths, nulls and value bytes (of the rows that hold a value;
+// doubles compared as bits, so -0.0 and 0.0 differ).
+bool same_column(const tavrik::arrow::Column& a, const tavrik::arrow::Column& b) {
+    using tavrik::arrow::Type;
+    if (a.name != b.name || a.type != b.type || a.length != b.length || a.null_count != b.null_count ||
+        a.children.size() != b.children.size()) {
+        return false;
+    }
+    for (std::int64_t row = 0; row < a.length; ++row) {
+        if (holds_value(a, row) != holds_value(b, row)) return false;
+        if (a.type == Type::Float64 && holds_value(a, row) &&
+            std::memcmp(static_cast<const double*>(a.values.data) + row, static_cast<const double*>(b.values.data) + row,
+                        sizeof(double)) != 0) {
+            return false;
+        }
+    }
+    if (a.type != Type::Float64 && a.type != Type::Struct) {
+        if (a.values.bytes != b.values.bytes || a.data.bytes != b.data.bytes) return false;
+        if (a.values.bytes != 0 && std::memcmp(a.values.data, b.values.data, a.values.bytes) != 0) return false;
+        if (a.data.bytes != 0 && std::memcmp(a.data.data, b.data.data, a.data.bytes) != 0) return false;
+    }
+    for (std::size_t i = 0; i < a.children.size(); ++i) {
+        if (!same_column(a.children[i], b.children[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -138,6 +176,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (tavrik::ops::count_sets(*nodes) != tavrik::ops::count_sets(*general)) {
             fail("the node walk and the general reading count differently", text);
+        }
+    }
+    // The stream columns taken straight from the text: what that walk accepts, the general
+    // reading accepts, and its columns are the ones made from the general reading's
+    // workout, bit for bit, ragged error and padding included.
+    for (const auto ragged : {tavrik::ops::Ragged::Error, tavrik::ops::Ragged::Pad}) {
+        auto walked = tavrik::ops::walk_stream_columns(text, ragged);
+        if (!walked) continue;
+        if (!general) fail("the streams walk accepts what the general reading refuses", general.error().display());
+        auto workout = tavrik::model::read_document(text, {.direct_reads = false});
+        auto made = tavrik::ops::stream_columns(*workout, ragged);
+        if (walked->has_value() != made.has_value()) fail("the streams walk and the general reading disagree on raggedness", text);
+        if (!made) {
+            if (walked->error() != made.error()) fail("the streams walk words a ragged channel differently", text);
+            continue;
+        }
+        const auto& a = **walked;
+        if (a.rows != made->rows || a.columns.size() != made->columns.size()) fail("the streams walk makes another table", text);
+        for (std::size_t i = 0; i < a.columns.size(); ++i) {
+            if (!same_column(a.columns[i], made->columns[i])) fail("the streams walk makes another column", text);
         }
     }
     // Checking the samples without keeping them must refuse exactly what keeping refuses.

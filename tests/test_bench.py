@@ -137,3 +137,17 @@ def test_peak_memory_covers_the_result_of_one_call(tmp_path):
     assert was_reset == "1"
     # 24,000 floats and 3,000 dicts alive at once take several times the text
     assert int(rise) > 2 * len(text)
+
+
+def test_giving_up_is_measured_against_the_general_reader_alone():
+    base, late, escaped = "plan, escaped first key", "plan, tag last at the end", "plan, escaped last key"
+    inputs = [(name, ["x"], None) for name in (base, late, escaped)]
+    times = {(base, "validate_workout"): 10e-3, (late, "validate_workout"): 12.4e-3,
+             (escaped, "validate_workout"): 10.1e-3}
+    verdicts = {(goal, what, name): result for goal, what, name, _, _, result
+                in bench.goals(times, {name: 1e6 for name, _, _ in inputs}, {}, inputs)}
+    what = f"validate_workout time / general reader's ({base})"
+    assert verdicts["5", what, late] == "MISSED"
+    assert verdicts["5", what, escaped] == "met"
+    assert verdicts["5", f"count_sets time / general reader's ({base})", late] == "n/a"
+    assert ("5", what, base) not in verdicts

@@ -1,8 +1,13 @@
 // Number tokens as classified by the reader, and the decimal form of doubles.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string>
 
 namespace tavrik::json {
@@ -47,5 +52,93 @@ void append_double(std::string& out, double d);
 // at most 32; the rest lets its pieces move in fixed widths).  Returns its end.
 inline constexpr std::size_t kDoubleRoom = 64;
 char* write_double(char* out, double d);
+
+// How many of the eight bytes at `p` lead with ASCII digits.  A byte below '0' sets its
+// top bit in w - '0', one above '9' in w + 0x46, one past 0x7F in w itself; borrows and
+// carries only start at such a byte and move upward, so the lowest flagged byte is exact.
+inline unsigned digit_run8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::uint64_t flagged =
+            ((w - 0x3030303030303030ULL) | (w + 0x4646464646464646ULL) | w) & 0x8080808080808080ULL;
+        return flagged == 0 ? 8u : static_cast<unsigned>(std::countr_zero(flagged)) / 8;
+    } else {
+        unsigned n = 0;
+        while (n < 8 && static_cast<unsigned>(p[n] - '0') < 10) ++n;
+        return n;
+    }
+}
+
+// The end of the run of digits from `p`.
+inline const char* digits_end(const char* p, const char* end) {
+    while (end - p >= 8) {
+        const unsigned n = digit_run8(p);
+        p += n;
+        if (n < 8) return p;
+    }
+    while (p < end && static_cast<unsigned>(*p - '0') < 10) ++p;
+    return p;
+}
+
+// The end of the number token at `p` when reading it as a double cannot fail, checking its
+// form only: `-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?` whose value stays below
+// 10^308.  Such a value rounds to a finite double, and nothing else of a well-formed number
+// is refused (a tiny one reads as zero), so this accepts what the reader accepts as a
+// double, short of a value near the top of the range or an exponent over four digits, for
+// which it returns null like for a malformed token: the caller leaves those to the reader.
+inline const char* skip_double(const char* p, const char* end) {
+    const char* q = p + (p < end && *p == '-');
+    const char* int_end = digits_end(q, end);
+    const long digits = int_end - q;
+    if (digits == 0 || (*q == '0' && digits > 1)) return nullptr;
+    q = int_end;
+    if (q < end && *q == '.') {
+        const char* frac_end = digits_end(q + 1, end);
+        if (frac_end == q + 1) return nullptr;
+        q = frac_end;
+    }
+    if (q < end && (*q | 0x20) == 'e') {
+        ++q;
+        bool negative = false;
+        if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+        const char* exp_end = digits_end(q, end);
+        if (exp_end == q || exp_end - q > 4) return nullptr;
+        long e = 0;
+        for (; q < exp_end; ++q) e = e * 10 + (*q - '0');
+        // The value is below 10^(digits + e).
+        if (digits + (negative ? -e : e) > 308) return nullptr;
+        return q;
+    }
+    return digits > 308 ? nullptr : q;
+}
+
+// skip_double for the usual sample, a short token without exponent such as "-12.75",
+// decided from one sixteen-byte load; anything longer or with an exponent goes the long way.
+[[gnu::always_inline]] inline const char* skip_short_double(const char* p, const char* end) {
+#if defined(__SSE2__)
+    if (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Signed compares: bytes from 0x80 up are negative, so never digits.
+        const __m128i digit =
+            _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+        // A bit per byte that is not a digit; the bits past the sixteen bytes count as such.
+        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
+        const unsigned sign = *p == '-';
+        const unsigned i = sign + static_cast<unsigned>(std::countr_zero(other >> sign));
+        if (i == sign || (p[sign] == '0' && i > sign + 1)) return nullptr;
+        if (i >= 16) return skip_double(p, end);
+        unsigned stop = i;
+        if (p[i] == '.') {
+            stop = i + 1 + static_cast<unsigned>(std::countr_zero(other >> (i + 1)));
+            if (stop >= 16) return skip_double(p, end);
+            if (stop == i + 1) return nullptr;
+        }
+        if ((p[stop] | 0x20) == 'e') return skip_double(p, end);
+        return p + stop;
+    }
+#endif
+    return skip_double(p, end);
+}
 
 }  // namespace tavrik::json

@@ -14,6 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <bit>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -53,7 +57,27 @@ struct NoSink {
     void variant(std::size_t) {}
     template <auto Member>
     void list_size(std::size_t) {}
+    // An optional given as null; nothing else is sent for it.
+    template <auto Member>
+    void null() {}
+    // A typed number, scanned, with its text.
+    template <auto Member>
+    void number(std::string_view, const json::Number&) {}
+    // Before the first element of a list (and for an empty one too).
+    template <auto Member>
+    void list_begin() {}
 };
+
+// Whether the walk converts numbers for the sink; one that declares
+// `static constexpr bool kWantsNumbers = false;` has doubles checked by their form only.
+template <class Sink>
+constexpr bool wants_numbers() {
+    if constexpr (requires { Sink::kWantsNumbers; }) {
+        return Sink::kWantsNumbers;
+    } else {
+        return true;
+    }
+}
 
 template <class F>
 struct MemberType;
@@ -118,6 +142,23 @@ private:
             }
         }
         return json::kEof;
+    }
+
+    // The first byte after a run of spaces from `q` when it is not whitespace and the run
+    // ends within sixteen bytes; null otherwise, for peek() to decide.
+    const char* after_indent(const char* q) const {
+#if defined(__SSE2__)
+        if (end_ - q >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            const auto other = static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) & 0xFFFF);
+            if (other != 0) {
+                const char* stop = q + std::countr_zero(other);
+                if (static_cast<unsigned char>(*stop) > ' ') return stop;
+            }
+        }
+#endif
+        (void)q;
+        return nullptr;
     }
 
     // Consumes `c` if it is the next byte after whitespace.
@@ -299,16 +340,17 @@ private:
             if (!s) return false;
             sink_.template text<Member>(*s);
             return true;
-        } else if constexpr (std::is_same_v<T, double>) {
-            json::Number n;
-            return number<false>(n);
-        } else if constexpr (std::is_same_v<T, std::uint32_t> || std::is_same_v<T, std::uint64_t>) {
-            json::Number n;
-            return number<true>(n) && n.kind == json::Number::Kind::Unsigned && n.u <= std::numeric_limits<T>::max();
+        } else if constexpr (std::is_same_v<T, double> || std::is_same_v<T, std::uint32_t> ||
+                             std::is_same_v<T, std::uint64_t>) {
+            return typed_number<T, Member>();
         } else if constexpr (std::is_same_v<T, JsonValue>) {
             return any();
         } else if constexpr (IsOptional<T>::value) {
-            if (peek() == 'n') return literal("null");
+            if (peek() == 'n') {
+                if (!literal("null")) return false;
+                sink_.template null<Member>();
+                return true;
+            }
             return value<typename T::value_type, Member>();
         } else if constexpr (IsVector<T>::value) {
             return list<typename T::value_type, Member>();
@@ -334,31 +376,77 @@ private:
         }
     }
 
+    // A double, or an unsigned integer within T's range.  Doubles that the sink does not
+    // want are checked by their form alone; the others are converted as the reader's
+    // common path converts them, and anything it would not convert gives up.
+    // `at_token`: the cursor is known to be at a byte of the text after any whitespace, which
+    // the scans check themselves.
+    template <class T, auto Member, bool at_token = false>
+    [[gnu::always_inline]] bool typed_number() {
+        if constexpr (!at_token) {
+            const int c = peek();
+            if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
+        }
+        if constexpr (std::is_same_v<T, double> && !kWantsNumbers) {
+            const char* stop = json::skip_short_double(p_, end_);
+            if (stop == nullptr) return false;
+            p_ = stop;
+        } else {
+            json::Number n;
+            const char* stop = json::scan_plain_number<true>(p_, end_, n);
+            if (stop == nullptr) return false;
+            if constexpr (!std::is_same_v<T, double>) {
+                if (n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) return false;
+            }
+            const char* start = p_;
+            p_ = stop;
+            if constexpr (kWantsNumbers) {
+                sink_.template number<Member>(std::string_view(start, static_cast<std::size_t>(stop - start)), n);
+            }
+        }
+        return true;
+    }
+
     template <class E, auto Member>
     bool list() {
         if (peek() != '[' || !enter()) return false;
+        sink_.template list_begin<Member>();
         std::size_t n = 0;
         if (peek() == ']') {
             ++p_;
         } else if constexpr (std::is_same_v<E, double>) {
             // Recorded samples, the bulk of a recording: one tight loop.
             for (;;) {
-                json::Number number;
-                const int c = peek();
-                if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
-                const char* stop = json::scan_plain_number<false>(p_, end_, number);
-                if (stop == nullptr) return false;
-                p_ = stop;
+                if (!typed_number<double, nullptr, true>()) return false;
                 ++n;
-                if (p_ < end_ && *p_ == ',') {
+                // "," or ", " before the next sample, the separators of compact text and of
+                // Python's json, decided here; anything else by peek().
+                if (end_ - p_ >= 3 && *p_ == ',') {
+                    const auto next = static_cast<unsigned char>(p_[1]);
+                    if (next > ' ') {
+                        p_ += 1;
+                        continue;
+                    }
+                    if (next == ' ' && static_cast<unsigned char>(p_[2]) > ' ') {
+                        p_ += 2;
+                        continue;
+                    }
+                    if (next == '\n') {
+                        // One sample a line, as indented text has them.
+                        if (const char* q = after_indent(p_ + 2)) {
+                            p_ = q;
+                            continue;
+                        }
+                    }
+                }
+                const int c = peek();
+                if (c == ',') {
                     ++p_;
+                    if (peek() == json::kEof) return false;
                     continue;
                 }
-                if (peek() == ',') {
-                    ++p_;
-                    continue;
-                }
-                if (!take(']')) return false;
+                if (c != ']') return false;
+                ++p_;
                 break;
             }
         } else {
@@ -551,6 +639,8 @@ private:
         leave();
         return true;
     }
+
+    static constexpr bool kWantsNumbers = wants_numbers<Sink>();
 
     const char* begin_;
     const char* p_;

@@ -13,7 +13,9 @@
 #include <variant>
 #include <vector>
 
+#include "json/pages.hpp"
 #include "model/describe.hpp"
+#include "model/fast_read.hpp"
 #include "model/forms.hpp"
 #include "model/named.hpp"
 
@@ -290,36 +292,58 @@ Buffer take_samples(model::List<double>& list) {
     return Buffer::adopt(std::move(list));
 }
 
-Column sample_column(std::string name, model::List<double>& samples, std::int64_t rows) {
+Column float_column(std::string name, Buffer values, std::int64_t length) {
     Column column;
     column.name = std::move(name);
     column.type = Type::Float64;
-    column.length = rows;
-    const auto count = static_cast<std::int64_t>(samples.size());
-    if (count == rows) {
-        column.values = take_samples(samples);
-        return column;
-    }
-    // Padded: a copy of this column alone, with nulls after its samples.
-    std::vector<double> values(samples.begin(), samples.end());
-    values.resize(static_cast<std::size_t>(rows), 0.0);
-    arrow::Validity validity;
-    validity.reserve(static_cast<std::size_t>(rows));
-    for (std::int64_t i = 0; i < rows; ++i) validity.push(i < count);
-    column.values = Buffer::adopt(std::move(values));
+    column.length = length;
+    column.values = std::move(values);
+    return column;
+}
+
+Column struct_column(std::string name, std::int64_t length, std::vector<Column> children, arrow::Validity validity) {
+    Column column;
+    column.name = std::move(name);
+    column.type = Type::Struct;
+    column.length = length;
+    column.children = std::move(children);
     std::move(validity).finish(column);
     return column;
 }
 
-Column position_column(std::string name, const model::List<std::optional<model::Position>>& entries,
-                       std::int64_t rows) {
+bool holds_value(const Column& column, std::int64_t row) {
+    if (!column.validity) return true;
+    const auto* bits = static_cast<const std::uint8_t*>(column.validity.data);
+    return (bits[row / 8] >> (row % 8) & 1) != 0;
+}
+
+// A float64 or struct column lengthened to `rows` with nulls at its end: a copy of it alone.
+Column padded(Column column, std::int64_t rows) {
+    if (column.length == rows) return column;
+    arrow::Validity validity;
+    validity.reserve(static_cast<std::size_t>(rows));
+    for (std::int64_t i = 0; i < rows; ++i) validity.push(i < column.length && holds_value(column, i));
+    if (column.type == Type::Float64) {
+        const auto* first = static_cast<const double*>(column.values.data);
+        std::vector<double> values(first, first + column.length);
+        values.resize(static_cast<std::size_t>(rows), 0.0);
+        column.values = Buffer::adopt(std::move(values));
+    }
+    for (Column& child : column.children) child = padded(std::move(child), rows);
+    column.length = rows;
+    column.validity = {};
+    std::move(validity).finish(column);
+    return column;
+}
+
+Column position_column(std::string name, const model::List<std::optional<model::Position>>& entries) {
     const auto fields = model::field_names<Describe<model::Position>>();
     ColumnBuilder lat(std::string(fields[0]), Type::Float64);
     ColumnBuilder lng(std::string(fields[1]), Type::Float64);
     ColumnBuilder altitude(std::string(fields[2]), Type::Float64);
-    for (ColumnBuilder* field : {&lat, &lng, &altitude}) field->reserve(static_cast<std::size_t>(rows));
+    for (ColumnBuilder* field : {&lat, &lng, &altitude}) field->reserve(entries.size());
     arrow::Validity validity;
-    validity.reserve(static_cast<std::size_t>(rows));
+    validity.reserve(entries.size());
     for (const auto& entry : entries) {
         validity.push(entry.has_value());
         if (entry) {
@@ -332,67 +356,267 @@ Column position_column(std::string name, const model::List<std::optional<model::
             altitude.null();
         }
     }
-    while (validity.length() < rows) {
-        validity.push(false);
-        lat.null();
-        lng.null();
-        altitude.null();
-    }
-    Column column;
-    column.name = std::move(name);
-    column.type = Type::Struct;
-    column.length = rows;
-    column.children.push_back(std::move(lat).finish());
-    column.children.push_back(std::move(lng).finish());
-    column.children.push_back(std::move(altitude).finish());
-    std::move(validity).finish(column);
-    return column;
+    std::vector<Column> children;
+    children.push_back(std::move(lat).finish());
+    children.push_back(std::move(lng).finish());
+    children.push_back(std::move(altitude).finish());
+    return struct_column(std::move(name), static_cast<std::int64_t>(entries.size()), std::move(children),
+                         std::move(validity));
 }
 
-std::size_t sample_count(const model::StreamData& data) {
-    return std::visit([](const auto& samples) { return samples.value.size(); }, data.v);
+// The table from the timestamps and the channels at their own lengths, each channel named
+// by its metric: names made unique, then the lengths checked (a ragged channel fails
+// before anything is copied) and, when padding, the shorter columns padded.
+std::expected<Table, std::string> streams_table(Column timestamps, std::vector<Column> channels, Ragged ragged) {
+    std::set<std::string> taken{timestamps.name};
+    std::int64_t rows = timestamps.length;
+    for (Column& channel : channels) {
+        channel.name = unique_name(taken, std::move(channel.name));
+        if (channel.length == timestamps.length) continue;
+        if (ragged == Ragged::Error) {
+            return std::unexpected("channel `" + channel.name + "` has " + std::to_string(channel.length) +
+                                   " samples but there are " + std::to_string(timestamps.length) +
+                                   " timestamps (ragged=\"pad\" pads the shorter columns with nulls)");
+        }
+        rows = std::max(rows, channel.length);
+    }
+    Table table;
+    table.rows = rows;
+    table.columns.push_back(padded(std::move(timestamps), rows));
+    for (Column& channel : channels) table.columns.push_back(padded(std::move(channel), rows));
+    return table;
 }
+
+constexpr std::string_view kTimestamp = "timestamp";
+
+// ---- streams straight from the text ----
+
+// Doubles in one buffer that grows by whole pages, moved rather than copied once it is
+// large (json/pages.hpp), and becomes a column's values as it is.
+class DoubleBuffer {
+public:
+    explicit DoubleBuffer(std::size_t first_capacity) : first_capacity_(first_capacity) {}
+    DoubleBuffer(DoubleBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)),
+          first_capacity_(other.first_capacity_) {}
+    DoubleBuffer& operator=(DoubleBuffer&&) = delete;
+    ~DoubleBuffer() { json::free_buffer(data_, capacity_ * sizeof(double)); }
+
+    [[gnu::always_inline]] void push(double v) {
+        if (size_ == capacity_) grow();
+        data_[size_++] = v;
+    }
+    std::int64_t length() const { return static_cast<std::int64_t>(size_); }
+
+    Buffer release() && {
+        const std::size_t bytes = capacity_ * sizeof(double);
+        void* data = std::exchange(data_, nullptr);
+        capacity_ = 0;
+        // The buffer is freed by the last owner; should making the owner fail, right away.
+        std::shared_ptr<const void> owner(data, [bytes](const void* p) { json::free_buffer(const_cast<void*>(p), bytes); });
+        return Buffer{std::move(owner), data, std::exchange(size_, 0) * sizeof(double)};
+    }
+
+private:
+    [[gnu::noinline]] void grow() {
+        const std::size_t capacity = capacity_ == 0 ? first_capacity_ : capacity_ * 2;
+        data_ = static_cast<double*>(
+            json::grow_buffer(data_, capacity_ * sizeof(double), capacity * sizeof(double), size_ * sizeof(double)));
+        capacity_ = capacity;
+    }
+
+    double* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t first_capacity_;
+};
+
+// A float64 column with nulls, filled from the text.
+struct NullableDoubles {
+    DoubleBuffer values;
+    arrow::Validity validity;
+
+    void value(double v) {
+        values.push(v);
+        validity.push(true);
+    }
+    void null() {
+        values.push(0.0);
+        validity.push(false);
+    }
+    Column finish(std::string name) && {
+        const std::int64_t length = values.length();
+        Column column = float_column(std::move(name), std::move(values).release(), length);
+        std::move(validity).finish(column);
+        return column;
+    }
+};
+
+struct WalkedChannel {
+    std::size_t metric = 0;  // the StreamMetric variant
+    std::string_view custom_name;
+    bool positions = false;
+    std::optional<DoubleBuffer> scalar;
+    std::optional<NullableDoubles> lat, lng, altitude;
+    arrow::Validity entries;
+};
+
+using model::fast::same_member;
+
+// Takes the samples as the walk scans them, straight into column buffers.
+class StreamSink : public model::fast::NoSink {
+public:
+    // A list holds at most one number per two bytes of the text.  The first buffers are
+    // sized for that but stay just below the mapped size: the heap serves them again call
+    // after call, where fresh pages would fault in one by one.  A longer list moves once
+    // to mapped pages, which then grow without a copy.
+    explicit StreamSink(std::size_t text_bytes)
+        : first_capacity_(std::clamp<std::size_t>(text_bytes / 2 + 1, 16, json::kPagesFrom / sizeof(double) - 1)),
+          timestamps_(first_capacity_) {}
+
+    template <class T>
+    void begin() {
+        if constexpr (std::is_same_v<T, model::Stream>) {
+            channels_.emplace_back();
+        } else if constexpr (std::is_same_v<T, model::Position>) {
+            lat_ = lng_ = 0;
+            altitude_.reset();
+        }
+    }
+    template <class T>
+    void end() {
+        if constexpr (std::is_same_v<T, model::Position>) {
+            WalkedChannel& channel = channels_.back();
+            channel.entries.push(true);
+            channel.lat->value(lat_);
+            channel.lng->value(lng_);
+            altitude_ ? channel.altitude->value(*altitude_) : channel.altitude->null();
+        }
+    }
+    template <auto Member>
+    void text(std::string_view s) {
+        if constexpr (same_member<Member, &model::StreamMetric::Custom::value>()) channels_.back().custom_name = s;
+    }
+    template <class E>
+    void variant(std::size_t index) {
+        if constexpr (std::is_same_v<E, model::StreamMetric>) channels_.back().metric = index;
+    }
+    template <auto Member>
+    void list_begin() {
+        if constexpr (same_member<Member, &model::Streams::timestamps>()) {
+            target_ = &timestamps_;
+        } else if constexpr (same_member<Member, &model::StreamData::Scalar::value>()) {
+            target_ = &channels_.back().scalar.emplace(first_capacity_);
+        } else if constexpr (same_member<Member, &model::StreamData::Position::value>()) {
+            WalkedChannel& channel = channels_.back();
+            channel.positions = true;
+            for (auto* field : {&channel.lat, &channel.lng, &channel.altitude}) {
+                field->emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
+            }
+            in_positions_ = true;
+        }
+    }
+    template <auto Member>
+    void list_size(std::size_t) {
+        target_ = nullptr;
+        if constexpr (same_member<Member, &model::StreamData::Position::value>()) in_positions_ = false;
+    }
+    template <auto Member>
+    void number(std::string_view, const json::Number& n) {
+        if constexpr (std::is_same_v<decltype(Member), std::nullptr_t>) {
+            if (target_ != nullptr) target_->push(n.as_double());
+        } else if constexpr (same_member<Member, &model::Position::lat>()) {
+            lat_ = n.as_double();
+        } else if constexpr (same_member<Member, &model::Position::lng>()) {
+            lng_ = n.as_double();
+        } else if constexpr (same_member<Member, &model::Position::altitude>()) {
+            altitude_ = n.as_double();
+        }
+    }
+    template <auto Member>
+    void null() {
+        if constexpr (std::is_same_v<decltype(Member), std::nullptr_t>) {
+            if (in_positions_) {
+                WalkedChannel& channel = channels_.back();
+                channel.entries.push(false);
+                channel.lat->null();
+                channel.lng->null();
+                channel.altitude->null();
+            }
+        }
+    }
+
+    std::expected<Table, std::string> table(Ragged ragged) && {
+        std::vector<Column> columns;
+        columns.reserve(channels_.size());
+        const auto fields = model::field_names<Describe<model::Position>>();
+        for (WalkedChannel& channel : channels_) {
+            std::string name = channel.metric == kCustomMetric
+                                   ? std::string(channel.custom_name)
+                                   : std::string(Describe<model::StreamMetric>::variants[channel.metric]);
+            if (!channel.positions) {
+                const std::int64_t length = channel.scalar->length();
+                columns.push_back(float_column(std::move(name), std::move(*channel.scalar).release(), length));
+                continue;
+            }
+            std::vector<Column> children;
+            children.push_back(std::move(*channel.lat).finish(std::string(fields[0])));
+            children.push_back(std::move(*channel.lng).finish(std::string(fields[1])));
+            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
+            const std::int64_t length = channel.entries.length();
+            columns.push_back(struct_column(std::move(name), length, std::move(children), std::move(channel.entries)));
+        }
+        const std::int64_t length = timestamps_.length();
+        return streams_table(float_column(std::string(kTimestamp), std::move(timestamps_).release(), length),
+                             std::move(columns), ragged);
+    }
+
+private:
+    static constexpr std::size_t kCustomMetric = model::alternative_count<model::StreamMetric> - 1;
+    static_assert(Describe<model::StreamMetric>::variants[kCustomMetric] == "Custom");
+
+    std::size_t first_capacity_;
+    DoubleBuffer timestamps_;
+    std::vector<WalkedChannel> channels_;
+    DoubleBuffer* target_ = nullptr;  // the sample list being read
+    bool in_positions_ = false;
+    double lat_ = 0;
+    double lng_ = 0;
+    std::optional<double> altitude_;
+};
 
 }  // namespace
 
 std::expected<Table, std::string> stream_columns(model::Workout& workout, Ragged ragged) {
-    static constexpr std::string_view kTimestamp = "timestamp";
     model::List<double> none;
     model::Streams* streams = workout.streams ? &*workout.streams : nullptr;
     model::List<double>& timestamps = streams != nullptr ? streams->timestamps : none;
-
-    // Names and lengths first: a ragged channel fails before anything is moved.
-    std::set<std::string> taken{std::string(kTimestamp)};
-    std::vector<std::string> names;
-    auto rows = static_cast<std::int64_t>(timestamps.size());
+    const auto length = [](const auto& list) { return static_cast<std::int64_t>(list.size()); };
+    std::vector<Column> channels;
     if (streams != nullptr) {
-        for (const model::Stream& stream : streams->channels) {
-            names.push_back(unique_name(taken, own_name(stream.metric)));
-            const std::size_t count = sample_count(stream.data);
-            if (count == timestamps.size()) continue;
-            if (ragged == Ragged::Error) {
-                return std::unexpected("channel `" + names.back() + "` has " + std::to_string(count) +
-                                       " samples but there are " + std::to_string(timestamps.size()) +
-                                       " timestamps (ragged=\"pad\" pads the shorter columns with nulls)");
+        for (model::Stream& stream : streams->channels) {
+            std::string name = own_name(stream.metric);
+            if (auto* scalar = std::get_if<model::StreamData::Scalar>(&stream.data.v)) {
+                const std::int64_t count = length(scalar->value);
+                channels.push_back(float_column(std::move(name), take_samples(scalar->value), count));
+            } else {
+                channels.push_back(position_column(std::move(name), std::get<model::StreamData::Position>(stream.data.v).value));
             }
-            rows = std::max(rows, static_cast<std::int64_t>(count));
         }
     }
+    const std::int64_t count = length(timestamps);
+    return streams_table(float_column(std::string(kTimestamp), take_samples(timestamps), count), std::move(channels),
+                         ragged);
+}
 
-    Table table;
-    table.rows = rows;
-    table.columns.push_back(sample_column(std::string(kTimestamp), timestamps, rows));
-    if (streams == nullptr) return table;
-    for (std::size_t i = 0; i < streams->channels.size(); ++i) {
-        model::StreamData& data = streams->channels[i].data;
-        if (auto* scalar = std::get_if<model::StreamData::Scalar>(&data.v)) {
-            table.columns.push_back(sample_column(std::move(names[i]), scalar->value, rows));
-        } else {
-            const auto& positions = std::get<model::StreamData::Position>(data.v).value;
-            table.columns.push_back(position_column(std::move(names[i]), positions, rows));
-        }
-    }
-    return table;
+std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string_view text, Ragged ragged) {
+    // As for the node walk: a backslash means the general reader, at once.
+    if (text.find('\\') != std::string_view::npos) return std::nullopt;
+    StreamSink sink(text.size());
+    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    return std::move(sink).table(ragged);
 }
 
 Table lap_columns(const model::Workout& workout) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <expected>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "arrow/table.hpp"
 #include "model/workout.hpp"
@@ -19,6 +21,10 @@ enum class Ragged : bool {
 // altitude.  The sample lists are moved out of `workout`, not copied.  The error is the
 // message of a ragged channel.
 std::expected<arrow::Table, std::string> stream_columns(model::Workout& workout, Ragged ragged);
+
+// The same table read straight from the text by the walk of its common form, without a
+// workout; nothing when the text has to be read the general way (which words any error).
+std::optional<std::expected<arrow::Table, std::string>> walk_stream_columns(std::string_view text, Ragged ragged);
 
 // One row per lap: indices, trigger, name, and a column per summary key.
 arrow::Table lap_columns(const model::Workout& workout);

@@ -277,11 +277,18 @@ PyObject* streams(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
             pad = truth == 1;
             nargs = 1;
         }
-        return read_then("streams", args, nargs, kwnames, true, [&](model::Workout& workout) -> Outcome {
-            auto table = ops::stream_columns(workout, pad ? ops::Ragged::Pad : ops::Ragged::Error);
+        const ops::Ragged ragged = pad ? ops::Ragged::Pad : ops::Ragged::Error;
+        auto made = [](std::expected<arrow::Table, std::string>&& table) -> Outcome {
             if (!table) return fail(PyExc_ValueError, std::move(table.error()));
             return new_table(std::move(*table));
-        });
+        };
+        // The samples go from the text into the columns when the walk takes the text;
+        // otherwise the general reader reads it (and words any error).
+        Result<std::string_view> text = json_argument("streams", args, nargs, kwnames);
+        if (!text) return std::unexpected(std::move(text.error()));
+        if (auto walked = ops::walk_stream_columns(*text, ragged)) return made(std::move(*walked));
+        return read_then("streams", args, nargs, kwnames, true,
+                         [&](model::Workout& workout) { return made(ops::stream_columns(workout, ragged)); });
     });
 }
 

@@ -1,0 +1,199 @@
+"""Samples on the walk of the common form agree with the general reading.
+
+validate_workout and count_sets check recorded samples by their form only, and
+columns.streams takes them from the text straight into its buffers; both give up on
+anything unusual and leave the text to the general reader.  So each case here compares
+the walk with the general reading of the same text: the errors of to_json (read the
+general way) for validation and counting, and, for the columns, the same document with an
+escaped key added at its end, which the walk never takes.  The cases are grouped by what
+makes the walk give up, or by what it must take without giving up.
+"""
+
+import json
+import sys
+from pathlib import Path
+
+import pytest
+
+import tavrik_workout_sdk as sdk
+from conftest import table
+from tavrik_workout import columns
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+import bench  # noqa: E402
+
+HEAD = '{"id":"w","version":"1","root":{"id":"s","kind":{"type":"Session"},"payload":{"type":"Temporal"}}'
+
+
+def ride(timestamps="[0,1]", scalar="[1,2]", positions='[{"lat":1,"lng":2,"altitude":3},null]', sep=","):
+    """A workout with timestamps, a power channel and a position channel, sample texts as given."""
+    return (HEAD + ',"streams":{"timestamps":' + timestamps + ',"channels":[{"metric":"Power","data":'
+            '{"type":"Scalar","values":' + scalar + '}},{"metric":"Position","data":{"type":"Position",'
+            '"values":' + positions + "}}]}}").replace(",", sep)
+
+
+def general(text):
+    """The same document with an unknown member whose key is escaped, before its last brace."""
+    end = text.rindex("}")
+    return text[:end] + ',"x\\u0041":0' + text[end:]
+
+
+def outcome(function, text):
+    try:
+        return ("ok", function(text))
+    except ValueError as error:
+        return ("error", str(error))
+
+
+def read_error(text):
+    """The general reading's parse error for the text, or None."""
+    kind, result = outcome(sdk.to_json, text)
+    return result if kind == "error" and result.startswith("parse error: ") else None
+
+
+def assert_checks_agree(text):
+    """validate_workout and count_sets give what the general reading gives."""
+    error = read_error(text)
+    for function in (sdk.validate_workout, sdk.count_sets):
+        kind, result = outcome(function, text)
+        if error is not None:
+            assert (kind, result) == ("error", error), function.__name__
+        else:
+            assert kind == "ok", (function.__name__, result)
+    if error is None:
+        assert sdk.validate_workout(text) == sdk.validate_workout(general(text))
+        assert sdk.count_sets(text) == sdk.count_sets(general(text))
+    return error
+
+
+def column_bits(column_table):
+    """Every column as its Arrow parts: name, type, length, null count and the bytes of its
+    validity, values and data, children alike; doubles as bytes, so -0.0 and 0.0 differ."""
+    def parts(column):
+        name, kind, length, nulls, validity, values, data, children = column
+        return (name, kind, length, nulls, None if validity is None else bytes(validity), bytes(values), bytes(data),
+                [parts(child) for child in children])
+    return [parts(column) for column in column_table._native.columns()]
+
+
+def assert_columns_agree(text, **options):
+    walked, by_reader = outcome(lambda t: columns.streams(t, **options), text), \
+        outcome(lambda t: columns.streams(t, **options), general(text))
+    assert walked[0] == by_reader[0], (walked, by_reader)
+    if walked[0] == "ok":
+        assert walked[1].column_names == by_reader[1].column_names
+        assert column_bits(walked[1]) == column_bits(by_reader[1])
+    else:
+        assert walked[1] == by_reader[1]
+
+
+# Numbers at the edges of what the reader takes as a double, and of the walk's short scan.
+EDGE_NUMBERS = [
+    "0", "-0", "-0.0", "0.0", "1e-400", "-1e-400", "5e-324", "2.5e-5", "1E5", "1e+0022", "1e00022",
+    "18446744073709551616", "123456789012345678901234567890", "1.7976931348623157e308", "1" + "0" * 308,
+    "0." + "0" * 400 + "1", "12345678901234.5", "1234567890123456.75", "-9.87654321012345e-7",
+    "1e400", "-1e400", "1.8e308", "1" + "0" * 309, "1e99999", "00", "01", "-01", "1.", ".5", "-", "+1",
+    "1e", "1e+", "0x10", "1.5.2", "NaN", "Infinity", "-Infinity", "1,]", "null", "true", '"1"',
+]
+
+
+@pytest.mark.parametrize("number", EDGE_NUMBERS)
+@pytest.mark.parametrize("where", ["timestamps", "scalar", "lat", "altitude"])
+def test_edge_numbers_in_samples(number, where):
+    texts = {
+        "timestamps": ride(timestamps=f"[0,{number}]"),
+        "scalar": ride(scalar=f"[{number},2]"),
+        "lat": ride(positions=f'[{{"lat":{number},"lng":2}},null]'),
+        "altitude": ride(positions=f'[{{"lat":1,"lng":2,"altitude":{number}}},null]'),
+    }
+    text = texts[where]
+    assert_checks_agree(text)
+    assert_columns_agree(text)
+
+
+def test_edge_numbers_read_as_the_reader_reads_them():
+    # Tiny values are zero with their sign, integers past 2^64 are doubles; the walk
+    # and the reader give the same bits.
+    text = ride(scalar="[1e-400,-1e-400]", timestamps="[18446744073709551616,-0]")
+    table = columns.streams(text)
+    data = table.to_numpy()
+    assert [x.hex() for x in data["Power"]] == ["0x0.0p+0", "-0x0.0p+0"]
+    assert [x.hex() for x in data["timestamp"]] == [float(2**64).hex(), "-0x0.0p+0"]
+    assert sdk.parse_workout(text)["streams"]["timestamps"] == [float(2**64), -0.0]
+
+
+SEPARATORS = table(
+    ("compact", ","), ("python", ", "), ("two-spaces", ",  "), ("newline", ",\n  "), ("tab", ",\t"),
+    ("space-before", " ,"), ("crlf", ",\r\n"), ("deep-indent", ",\n" + " " * 20), ("indent-then-tab", ",\n    \t"),
+    ("blank-line", ",\n\n  "),
+)
+
+
+@pytest.mark.parametrize("sep", SEPARATORS)
+def test_separators_between_samples(sep):
+    text = ride(timestamps="[0, 1, 2]", scalar="[1.5,-2, 3e1]", positions='[null,{"lat":1,"lng":2},null]', sep=sep)
+    assert assert_checks_agree(text) is None
+    assert_columns_agree(text)
+
+
+MALFORMED_LISTS = table(
+    ("trailing-comma", "[1,2,]"), ("trailing-comma-space", "[1, 2, ]"), ("missing-comma", "[1 2]"),
+    ("double-comma", "[1,,2]"), ("leading-comma", "[,1]"), ("unclosed", "[1,2"), ("unclosed-after-comma", "[1, "),
+    ("comma-then-end", "[1,"), ("null-sample", "[1,null]"), ("string-sample", '[1,"2"]'), ("nested", "[[1]]"),
+    ("object", "{}"), ("not-a-list", "1"),
+)
+
+
+@pytest.mark.parametrize("samples", MALFORMED_LISTS)
+def test_malformed_sample_lists_get_the_readers_errors(samples):
+    for text in (ride(timestamps=samples), ride(scalar=samples)):
+        assert assert_checks_agree(text) is not None
+        assert_columns_agree(text)
+
+
+def test_every_cut_of_a_ride_gets_the_readers_answer():
+    # A cut anywhere, in the middle of a number too, at the end of the text: the walk
+    # must never read past it, and must leave every error to the reader.
+    text = ride(timestamps="[0, 1.25, 2e3, 3]", scalar="[-1.5, 20, 300.125, -0]",
+                positions='[{"lat":51.5,"lng":-0.125,"altitude":12},null,{"lat":1,"lng":2},null]')
+    for cut in range(len(text) + 1):
+        assert_checks_agree(text[:cut])
+
+
+SHAPES = table(
+    ("ragged-scalar", ride(scalar="[1]")),
+    ("ragged-positions", ride(positions="[null]")),
+    ("longer-channel", ride(scalar="[1,2,3]")),
+    ("no-channels", HEAD + ',"streams":{"timestamps":[1,2]}}'),
+    ("empty-lists", ride(timestamps="[]", scalar="[]", positions="[]")),
+    ("all-null-positions", ride(positions="[null,null]")),
+    ("altitude-null", ride(positions='[{"lat":1,"lng":2,"altitude":null},{"altitude":4,"lng":2,"lat":1}]')),
+    ("no-streams", HEAD + "}"),
+    ("null-streams", HEAD + ',"streams":null}'),
+    ("custom-metric", HEAD + ',"streams":{"timestamps":[1],"channels":[{"metric":{"Custom":""},"data":'
+     '{"type":"Scalar","values":[2]}},{"metric":{"Custom":"Power"},"data":{"type":"Scalar","values":[3]}},'
+     '{"metric":"Power","data":{"type":"Scalar","values":[4]}}]}}'),
+    # Forms the walk leaves to the reader, which reads them alike.
+    ("values-before-type", HEAD + ',"streams":{"timestamps":[1],"channels":[{"metric":"Power","data":'
+     '{"values":[2],"type":"Scalar"}}]}}'),
+    ("array-forms", HEAD + ',"streams":[[1],[{"metric":"Power","data":["Scalar",[2]]}]]}'),
+    ("position-array", ride(positions="[[1,2,3],null]")),
+    ("laps-beside", ride()[:-1] + ',"laps":[{"trigger":"Manual","summary":{"a":1}}]}'),
+)
+
+
+@pytest.mark.parametrize("text", SHAPES)
+def test_shapes_of_streams(text):
+    assert assert_checks_agree(text) is None
+    assert_columns_agree(text)
+    assert_columns_agree(text, ragged="pad")
+
+
+def test_the_benchmark_ride_and_the_examples_are_taken_alike():
+    texts = [json.dumps(bench.make_recording(300)), json.dumps(bench.make_recording(300), indent=2)]
+    texts += [path.read_text() for path in sorted((ROOT / "examples").glob("*.json"))]
+    for text in texts:
+        assert_checks_agree(text)
+        assert_columns_agree(text)
+        assert_columns_agree(text, ragged="pad")
