@@ -53,7 +53,46 @@ struct NoSink {
     void variant(std::size_t) {}
     template <auto Member>
     void list_size(std::size_t) {}
+
+    // Right before the value of field I of the record description D.
+    template <class D, std::size_t I>
+    void field() {}
+    // An optional given as null; nothing else is sent for it.
+    template <auto Member>
+    void null() {}
+    // A typed number (field, map value, list element, sample) with its text.
+    template <auto Member>
+    void number(std::string_view, const json::Number&) {}
+    // A map key, before its value (also the members of a flattened record).
+    void key(std::string_view) {}
+    // Before the first element of a list; list_size() comes after the last.
+    template <auto Member>
+    void list_begin() {}
+    // A free-form value, checked, with its text.
+    template <auto Member>
+    void free_value(const char*, const char*) {}
+    // Around a map of typed values.
+    template <auto Member>
+    void map_begin() {}
+    template <auto Member>
+    void map_end() {}
+    // Around a tagged value of enumeration E, whatever its form (the tag comes between).
+    template <class E>
+    void enum_begin() {}
+    template <class E>
+    void enum_end() {}
 };
+
+// Whether the sink wants the values of typed numbers; without them the walker only checks
+// their form, with the same acceptance.
+template <class Sink>
+constexpr bool wants_numbers() {
+    if constexpr (requires { Sink::kWantsNumbers; }) {
+        return Sink::kWantsNumbers;
+    } else {
+        return true;
+    }
+}
 
 template <class F>
 struct MemberType;
@@ -167,6 +206,22 @@ private:
         const char* stop = json::scan_plain_number<Value>(p_, end_, n);
         if (stop == nullptr) return false;
         p_ = stop;
+        return true;
+    }
+
+    // A number read into a typed double and told to the sink.  Its form check leaves "-0"
+    // to the general reader, so the reading with values does too.
+    template <auto Member>
+    bool typed_double() {
+        constexpr bool keep = wants_numbers<Sink>();
+        json::Number n;
+        peek();
+        const char* from = p_;
+        if (!number<keep>(n)) return false;
+        if constexpr (keep) {
+            if (p_ - from == 2 && from[0] == '-' && from[1] == '0') return false;
+            sink_.template number<Member>(std::string_view(from, static_cast<std::size_t>(p_ - from)), n);
+        }
         return true;
     }
 
@@ -300,23 +355,43 @@ private:
             sink_.template text<Member>(*s);
             return true;
         } else if constexpr (std::is_same_v<T, double>) {
-            json::Number n;
-            return number<false>(n);
+            return typed_double<Member>();
         } else if constexpr (std::is_same_v<T, std::uint32_t> || std::is_same_v<T, std::uint64_t>) {
             json::Number n;
-            return number<true>(n) && n.kind == json::Number::Kind::Unsigned && n.u <= std::numeric_limits<T>::max();
+            peek();
+            const char* from = p_;
+            if (!number<true>(n) || n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) {
+                return false;
+            }
+            sink_.template number<Member>(std::string_view(from, static_cast<std::size_t>(p_ - from)), n);
+            return true;
         } else if constexpr (std::is_same_v<T, JsonValue>) {
-            return any();
+            peek();
+            const char* from = p_;
+            if (!any()) return false;
+            sink_.template free_value<Member>(from, p_);
+            return true;
         } else if constexpr (IsOptional<T>::value) {
-            if (peek() == 'n') return literal("null");
+            if (peek() == 'n') {
+                if (!literal("null")) return false;
+                sink_.template null<Member>();
+                return true;
+            }
             return value<typename T::value_type, Member>();
         } else if constexpr (IsVector<T>::value) {
             return list<typename T::value_type, Member>();
         } else if constexpr (IsSortedMap<T>::value) {
             if (peek() != '{' || !enter()) return false;
-            if (!members(false, [&] { return key() && value<typename MapValue<T>::type, nullptr>(); })) {
+            sink_.template map_begin<Member>();
+            if (!members(false, [&] {
+                    auto k = key();
+                    if (!k) return false;
+                    sink_.key(*k);
+                    return value<typename MapValue<T>::type, nullptr>();
+                })) {
                 return false;
             }
+            sink_.template map_end<Member>();
             leave();
             return true;
         } else {
@@ -337,17 +412,24 @@ private:
     template <class E, auto Member>
     bool list() {
         if (peek() != '[' || !enter()) return false;
+        sink_.template list_begin<Member>();
         std::size_t n = 0;
         if (peek() == ']') {
             ++p_;
         } else if constexpr (std::is_same_v<E, double>) {
             // Recorded samples, the bulk of a recording: one tight loop.
+            constexpr bool keep = wants_numbers<Sink>();
             for (;;) {
                 json::Number number;
                 const int c = peek();
                 if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
-                const char* stop = json::scan_plain_number<false>(p_, end_, number);
+                const char* stop = json::scan_plain_number<keep>(p_, end_, number);
                 if (stop == nullptr) return false;
+                if constexpr (keep) {
+                    // "-0", as the form check leaves it
+                    if (stop - p_ == 2 && p_[0] == '-' && p_[1] == '0') return false;
+                    sink_.template number<nullptr>(std::string_view(p_, static_cast<std::size_t>(stop - p_)), number);
+                }
                 p_ = stop;
                 ++n;
                 if (p_ < end_ && *p_ == ',') {
@@ -395,7 +477,10 @@ private:
     bool field_at(std::size_t index) {
         bool ok = false;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((index == I ? (ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true) : false) || ...);
+            (void)((index == I ? (sink_.template field<D, I>(),
+                                  ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true)
+                               : false) ||
+                   ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ok;
     }
@@ -488,7 +573,9 @@ private:
     template <class E>
     bool adjacent() {
         using D = Describe<E>;
-        if (peek() != '{' || !enter() || !type_key()) return false;
+        if (peek() != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
+        if (!type_key()) return false;
         auto index = tag<E>();
         if (!index) return false;
         bool has_content = false;
@@ -504,6 +591,7 @@ private:
         if (!has_content && !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
             return false;
         }
+        sink_.template enum_end<E>();
         leave();
         return true;
     }
@@ -511,7 +599,9 @@ private:
     // {"type": name, ...the variant's own members} with the tag first.
     template <class E>
     bool internal() {
-        if (peek() != '{' || !enter() || !type_key()) return false;
+        if (peek() != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
+        if (!type_key()) return false;
         auto index = tag<E>();
         if (!index) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
@@ -519,7 +609,13 @@ private:
                 if constexpr (Describe<A>::style == Style::Flatten) {
                     return members(true, [&] {
                         auto k = name_at<1>([](auto) { return std::string_view("type"); });
-                        return k && *k == 1 && take(':') && any();
+                        if (!k || *k != 1 || !take(':')) return false;
+                        sink_.key(other_);
+                        peek();
+                        const char* from = p_;
+                        if (!any()) return false;
+                        sink_.template free_value<nullptr>(from, p_);
+                        return true;
                     });
                 } else {
                     sink_.template begin<A>();
@@ -530,6 +626,7 @@ private:
             })) {
             return false;
         }
+        sink_.template enum_end<E>();
         leave();
         return true;
     }
@@ -539,15 +636,22 @@ private:
     bool external() {
         const int c = peek();
         if (c == '"') {
+            sink_.template enum_begin<E>();
             auto index = tag<E>();
-            return index && dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; });
+            if (!index || !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
+                return false;
+            }
+            sink_.template enum_end<E>();
+            return true;
         }
         if (c != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
         if (peek() != '"') return false;
         auto index = tag<E>();
         if (!index || !take(':')) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); })) return false;
         if (!take('}')) return false;
+        sink_.template enum_end<E>();
         leave();
         return true;
     }
