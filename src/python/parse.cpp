@@ -28,9 +28,19 @@ public:
     PyObject* i64(std::int64_t v) { return PyLong_FromLongLong(v); }
     PyObject* f64(double d) { return PyFloat_FromDouble(d); }
     PyObject* str(std::string_view s) { return make_str(s); }
-    PyObject* name(std::string_view s) { return format_name(s); }
+    // The format's names by the address of their static text, in front of the shared
+    // table: a call looks up the same few dozen names many times.
+    PyObject* name(std::string_view s) {
+        Name& slot = names_[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
+        if (slot.text != s.data() || slot.size != s.size()) {
+            PyObject* str = format_name(s);
+            if (str == nullptr) return nullptr;
+            slot = Name{s.data(), s.size(), str};
+        }
+        return slot.str;
+    }
     PyObject* name_value(std::string_view s) {
-        PyObject* str = format_name(s);
+        PyObject* str = name(s);
         return str != nullptr ? Py_NewRef(str) : nullptr;
     }
     PyObject* data_key(std::string_view k) {
@@ -61,6 +71,13 @@ public:
     void release(PyObject* v) { Py_DECREF(v); }
 
 private:
+    struct Name {
+        const char* text;
+        std::size_t size;
+        PyObject* str;  // borrowed from the table of format_name()
+    };
+    static constexpr std::size_t kNames = 128;
+    Name names_[kNames] = {};
     DataKeys keys_;
     std::vector<PyRef> long_keys_;
 };

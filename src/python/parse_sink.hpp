@@ -127,7 +127,6 @@ public:
     static constexpr bool kWantsNumbers = true;
 
     BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
-        frames_.reserve(model::fast::kMaxDepth + 2);
         values_.reserve(256);
     }
     ~BuildSink() {
@@ -140,7 +139,7 @@ public:
     bool failed() const { return failed_; }
     // The finished value, handed over; nullptr when the build failed or is unfinished.
     Value take() {
-        if (failed_ || !frames_.empty()) return nullptr;
+        if (failed_ || depth_ != 0) return nullptr;
         Value v = result_;
         result_ = nullptr;
         return v;
@@ -154,13 +153,13 @@ public:
         if (failed_) return;
         constexpr std::size_t n = model::field_count<model::Describe<T>>();
         push_frame(Frame::Record, false);
-        values_.resize(values_.size() + n, nullptr);
+        for (std::size_t i = 0; i < n; ++i) values_.push_back(nullptr);
     }
 
     template <class D, std::size_t I>
     void field() {
         if (failed_) return;
-        frames_.back().slot = static_cast<std::uint8_t>(I);
+        top().slot = static_cast<std::uint8_t>(I);
     }
 
     template <class T>
@@ -169,8 +168,7 @@ public:
         if (failed_) return;
         using D = model::Describe<T>;
         constexpr std::size_t n = model::field_count<D>();
-        const Frame frame = frames_.back();
-        frames_.pop_back();
+        const Frame frame = pop();
         Value* slots = values_.data() + frame.base;
         // What the conversion leaves out: a member that is not required and absent (a
         // missing or null optional, an empty list or map).
@@ -213,9 +211,8 @@ public:
         if (!exact) return fail_and_drop(frame.base);
         // A record that is the variant of an internally tagged value starts with its tag.
         const Frame* tagged = nullptr;
-        if (!frames_.empty() && frames_.back().kind == Frame::Enum &&
-            frames_.back().info->style == model::Style::Internal) {
-            tagged = &frames_.back();
+        if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
+            tagged = &top();
         }
         Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
         if (dict == nullptr) return fail_and_drop(frame.base);
@@ -238,7 +235,7 @@ public:
                 }(),
                 ...);
         }(std::make_index_sequence<n>{});
-        values_.resize(frame.base);
+        truncate(values_, frame.base);
         if (!ok) {
             release(dict);
             return fail();
@@ -252,67 +249,70 @@ public:
     void enum_begin() {
         if (failed_) return;
         push_frame(Frame::Enum, false);
-        frames_.back().info = &build::EnumTable<E>::info;
+        top().info = &build::EnumTable<E>::info;
     }
 
     template <class E>
     void variant(std::size_t index) {
         entries_.template variant<E>(index);
         if (failed_) return;
-        frames_.back().tag = static_cast<std::uint8_t>(index);
+        top().tag = static_cast<std::uint8_t>(index);
     }
 
     template <class E>
     void enum_end() {
         if (failed_) return;
-        const Frame frame = frames_.back();
-        frames_.pop_back();
-        const build::EnumInfo& info = *frame.info;
+        constexpr model::Style style = model::Describe<E>::style;
+        const Frame frame = pop();
+        const build::EnumInfo& info = build::EnumTable<E>::info;
         const std::string_view name = info.names[frame.tag];
         const build::Content content = info.contents[frame.tag];
         const std::size_t given = values_.size() - frame.base;
         Value made = nullptr;
-        switch (info.style) {
-            case model::Style::Adjacent: {
-                if (content == build::Content::Unit) {
-                    made = b_.dict(1);
-                    if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
-                } else {
-                    if (given != 1) return fail_and_drop(frame.base);
-                    made = b_.dict(2);
-                    if (made != nullptr && (!set_name_value(made, build::kTypeKey, name) ||
-                                            !set_named(made, info.content_key, values_[frame.base]))) {
-                        made = drop(made);
-                    }
-                    values_[frame.base] = nullptr;
+        if constexpr (style == model::Style::Adjacent) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(2);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
+                    made = drop(made);
                 }
-                break;
             }
-            case model::Style::External: {
-                if (content == build::Content::Unit) {
-                    made = b_.name_value(name);
-                } else {
-                    if (given != 1) return fail_and_drop(frame.base);
-                    made = b_.dict(1);
-                    if (made != nullptr && !set_named(made, name, values_[frame.base])) made = drop(made);
-                    values_[frame.base] = nullptr;
+        } else if constexpr (style == model::Style::External) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.name_value(name);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_named(made, name, v)) {
+                    made = drop(made);
                 }
-                break;
             }
-            case model::Style::Internal: {
-                if (content == build::Content::Flatten) {
-                    made = sorted_dict(frame, name);
-                } else {
-                    // The record built itself with the tag first.
-                    if (given != 1) return fail_and_drop(frame.base);
-                    made = std::exchange(values_[frame.base], nullptr);
-                }
-                break;
+        } else {
+            static_assert(style == model::Style::Internal);
+            if (content == build::Content::Flatten) {
+                made = sorted_dict(frame, name);
+                truncate(keys_, frame.key_base);
+                truncate(values_, frame.base);
+            } else {
+                // The record built itself with the tag first.
+                if (given != 1) return fail_and_drop(frame.base);
+                made = values_[frame.base];
+                values_.pop_back();
             }
-            default: return fail_and_drop(frame.base);
         }
-        keys_.resize(frame.key_base);
-        values_.resize(frame.base);
         if (made == nullptr) return fail();
         place(made);
     }
@@ -330,11 +330,10 @@ public:
     void list_size(std::size_t n) {
         entries_.template list_size<Member>(n);
         if (failed_) return;
-        const Frame frame = frames_.back();
-        frames_.pop_back();
+        const Frame frame = pop();
         if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
         Value list = b_.list(values_.data() + frame.base, n);
-        values_.resize(frame.base);
+        truncate(values_, frame.base);
         if (list == nullptr) return fail();
         place(list);
     }
@@ -354,11 +353,10 @@ public:
     template <auto Member>
     void map_end() {
         if (failed_) return;
-        const Frame frame = frames_.back();
-        frames_.pop_back();
+        const Frame frame = pop();
         Value made = sorted_dict(frame, {});
-        keys_.resize(frame.key_base);
-        values_.resize(frame.base);
+        truncate(keys_, frame.key_base);
+        truncate(values_, frame.base);
         if (made == nullptr) return fail();
         place(made);
     }
@@ -384,7 +382,7 @@ public:
         if (failed_) return;
         if constexpr (Member == nullptr) {
             // The lists and maps of numbers in the format hold doubles.
-            if (!frames_.back().doubles) return fail();
+            if (!top().doubles) return fail();
             place(b_.f64(n.as_double()));
         } else {
             using M = build::member_value_t<Member>;
@@ -416,9 +414,20 @@ private:
         const build::EnumInfo* info;
     };
 
-    void push_frame(typename Frame::Kind kind, bool doubles) {
-        frames_.push_back(Frame{kind, doubles, 0, 0, static_cast<std::uint32_t>(values_.size()),
-                                static_cast<std::uint32_t>(keys_.size()), nullptr});
+    // One frame per bracket the walk is in, and one for a tag given as a bare string.
+    static constexpr std::size_t kFrames = model::fast::kMaxDepth + 8;
+
+    [[gnu::always_inline]] void push_frame(typename Frame::Kind kind, bool doubles) {
+        if (depth_ == kFrames) return fail();
+        frames_[depth_++] = Frame{kind, doubles, 0, 0, static_cast<std::uint32_t>(values_.size()),
+                                  static_cast<std::uint32_t>(keys_.size()), nullptr};
+    }
+    [[gnu::always_inline]] Frame& top() { return frames_[depth_ - 1]; }
+    [[gnu::always_inline]] Frame pop() { return frames_[--depth_]; }
+
+    template <class Vector>
+    [[gnu::always_inline]] static void truncate(Vector& v, std::size_t n) {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
     }
 
     void release(Value v) {
@@ -433,22 +442,22 @@ private:
     // Fails and releases the values of the frame that was popped.
     void fail_and_drop(std::size_t base) {
         for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
-        values_.resize(base);
+        truncate(values_, base);
         failed_ = true;
     }
 
     // Puts a new value where the walk is: a record's field, a container's next entry, or
     // the result.
-    void place(Value v) {
+    [[gnu::always_inline]] void place(Value v) {
         if (v == nullptr) return fail();
-        if (frames_.empty()) {
+        if (depth_ == 0) {
             release(result_);
             result_ = v;
             return;
         }
-        Frame& top = frames_.back();
-        if (top.kind == Frame::Record) {
-            Value& slot = values_[top.base + top.slot];
+        Frame& at = top();
+        if (at.kind == Frame::Record) {
+            Value& slot = values_[at.base + at.slot];
             release(slot);
             slot = v;
         } else {
@@ -481,8 +490,11 @@ private:
         bool ascending = true;
         for (std::size_t i = 1; i < n && ascending; ++i) ascending = keys[i - 1] < keys[i];
         if (!ascending) {
-            std::stable_sort(order_.begin(), order_.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+            // Equal keys stay in the order read, so that the last one is kept.
+            std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+                const int c = keys[a].compare(keys[b]);
+                return c < 0 || (c == 0 && a < b);
+            });
         }
         std::size_t unique = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -552,7 +564,7 @@ private:
                     }
                 }
                 Value list = b_.list(values_.data() + base, values_.size() - base);
-                values_.resize(base);
+                truncate(values_, base);
                 return list;
             }
             case '{': {
@@ -579,8 +591,8 @@ private:
                     }
                 }
                 Value dict = sorted_dict(frame, {});
-                keys_.resize(frame.key_base);
-                values_.resize(frame.base);
+                truncate(keys_, frame.key_base);
+                truncate(values_, frame.base);
                 return dict;
             }
             default: {
@@ -605,13 +617,14 @@ private:
     }
     Value drop_from(std::size_t base) {
         for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
-        values_.resize(base);
+        truncate(values_, base);
         return nullptr;
     }
 
     Backend& b_;
     ops::EntrySink entries_;
-    std::vector<Frame> frames_;
+    Frame frames_[kFrames];
+    std::size_t depth_ = 0;
     std::vector<Value> values_;
     std::vector<std::string_view> keys_;
     std::vector<std::uint32_t> order_;
