@@ -35,8 +35,6 @@
 #include "model/describe.hpp"
 #include "model/fast_read.hpp"
 #include "model/forms.hpp"
-#include "ops/entry_sink.hpp"
-#include "ops/node_view.hpp"
 
 namespace tavrik::python {
 
@@ -126,7 +124,7 @@ public:
     using Value = typename Backend::Value;
     static constexpr bool kWantsNumbers = true;
 
-    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
+    explicit BuildSink(Backend& backend) : b_(backend) {
         values_.reserve(256);
     }
     ~BuildSink() {
@@ -149,7 +147,6 @@ public:
 
     template <class T>
     void begin() {
-        entries_.template begin<T>();
         if (failed_) return;
         constexpr std::size_t n = model::field_count<model::Describe<T>>();
         push_frame(Frame::Record, false);
@@ -164,7 +161,6 @@ public:
 
     template <class T>
     void end() {
-        entries_.template end<T>();
         if (failed_) return;
         using D = model::Describe<T>;
         constexpr std::size_t n = model::field_count<D>();
@@ -254,7 +250,6 @@ public:
 
     template <class E>
     void variant(std::size_t index) {
-        entries_.template variant<E>(index);
         if (failed_) return;
         top().tag = static_cast<std::uint8_t>(index);
     }
@@ -328,7 +323,6 @@ public:
 
     template <auto Member>
     void list_size(std::size_t n) {
-        entries_.template list_size<Member>(n);
         if (failed_) return;
         const Frame frame = pop();
         if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
@@ -365,7 +359,6 @@ public:
 
     template <auto Member>
     void text(std::string_view s) {
-        entries_.template text<Member>(s);
         if (failed_) return;
         place(b_.str(s));
     }
@@ -622,7 +615,6 @@ private:
     }
 
     Backend& b_;
-    ops::EntrySink entries_;
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
     std::vector<Value> values_;
