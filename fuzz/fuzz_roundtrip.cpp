@@ -319,17 +319,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     // The objects of parse_workout built in the walk: what it accepts, the general reading
-    // accepts with the same objects; nothing it made outlives it.
+    // accepts with the same objects and the same validation; nothing it made outlives it.
     {
         Objects objects;
         Objects converted;
+        tavrik::ops::NodeEntries entries;
         {
             TreeBackend backend(objects);
-            tavrik::python::BuildSink<TreeBackend> sink(backend);
+            tavrik::python::BuildSink<TreeBackend> sink(backend, entries);
             if (tavrik::model::fast::walk<tavrik::model::Workout>(text, sink) && !sink.failed()) {
                 Obj* built = sink.take();
                 if (built == nullptr) fail("the builder accepts but has no result", text);
                 if (!general) fail("the builder accepts what the general reading refuses", general.error().display());
+                if (displays(tavrik::ops::validate(entries)) != displays(tavrik::ops::validate(*general))) {
+                    fail("the builder's node entries and the general reading validate differently", text);
+                }
                 EmitTree emitted(converted);
                 tavrik::model::emit(emitted, *general);
                 std::string a;

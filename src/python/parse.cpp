@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -86,20 +86,20 @@ private:
 }  // namespace
 
 PyRef parse_fast(std::string_view text) {
-    // The walk that validate_workout takes decides first, for a small part of the cost
-    // of building: a text that the walk gives up on late, or a tree with faults, then
-    // costs the general reading little more than it did before there was a walk.
-    {
-        std::optional<ops::NodeEntries> nodes = ops::scan_nodes(text);
-        if (!nodes || !ops::validate(*nodes).empty()) return PyRef();
-    }
+    // A backslash stands only in a string with an escape, which the walk gives up on, or
+    // in a text the general reading refuses: either way building first would be wasted.
+    if (std::memchr(text.data(), '\\', text.size()) != nullptr) return PyRef();
     // As in the conversion: a collection during the build would only find new objects.
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
     {
+        ops::NodeEntries entries;
+        entries.reserve(text.size() / 256 + 4);
         PyBackend backend;
-        BuildSink<PyBackend> sink(backend);
-        if (model::fast::walk<model::Workout>(text, sink) && !sink.failed()) result = sink.take();
+        BuildSink<PyBackend> sink(backend, entries);
+        if (model::fast::walk<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
+            result = sink.take();
+        }
     }
     if (collector_was_enabled) PyGC_Enable();
     if (result == nullptr && PyErr_Occurred()) PyErr_Clear();

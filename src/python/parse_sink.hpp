@@ -35,6 +35,8 @@
 #include "model/describe.hpp"
 #include "model/fast_read.hpp"
 #include "model/forms.hpp"
+#include "ops/entry_sink.hpp"
+#include "ops/node_view.hpp"
 
 namespace tavrik::python {
 
@@ -124,7 +126,7 @@ public:
     using Value = typename Backend::Value;
     static constexpr bool kWantsNumbers = true;
 
-    explicit BuildSink(Backend& backend) : b_(backend) {
+    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
         values_.reserve(256);
     }
     ~BuildSink() {
@@ -147,6 +149,7 @@ public:
 
     template <class T>
     void begin() {
+        entries_.template begin<T>();
         if (failed_) return;
         constexpr std::size_t n = model::field_count<model::Describe<T>>();
         push_frame(Frame::Record, false);
@@ -161,6 +164,7 @@ public:
 
     template <class T>
     void end() {
+        entries_.template end<T>();
         if (failed_) return;
         using D = model::Describe<T>;
         constexpr std::size_t n = model::field_count<D>();
@@ -250,6 +254,7 @@ public:
 
     template <class E>
     void variant(std::size_t index) {
+        entries_.template variant<E>(index);
         if (failed_) return;
         top().tag = static_cast<std::uint8_t>(index);
     }
@@ -323,6 +328,7 @@ public:
 
     template <auto Member>
     void list_size(std::size_t n) {
+        entries_.template list_size<Member>(n);
         if (failed_) return;
         const Frame frame = pop();
         if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
@@ -359,6 +365,7 @@ public:
 
     template <auto Member>
     void text(std::string_view s) {
+        entries_.template text<Member>(s);
         if (failed_) return;
         place(b_.str(s));
     }
@@ -615,6 +622,7 @@ private:
     }
 
     Backend& b_;
+    ops::EntrySink entries_;
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
     std::vector<Value> values_;

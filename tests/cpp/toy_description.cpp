@@ -90,7 +90,8 @@ private:
 int build(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         TextBackend backend;
-        tavrik::python::BuildSink<TextBackend> sink(backend);
+        tavrik::ops::NodeEntries entries;
+        tavrik::python::BuildSink<TextBackend> sink(backend, entries);
         const bool walked = tavrik::model::fast::walk<toy::Toy>(argv[i], sink);
         Built* built = walked ? sink.take() : nullptr;
         std::printf("%s\n", built != nullptr ? TextBackend::shown(built).c_str() : "gave-up");
