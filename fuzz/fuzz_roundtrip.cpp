@@ -9,6 +9,12 @@
 // read with its survey) must accept and refuse exactly what the plain read does, find
 // every node, and find nothing lost in a text that is already in normal form.
 //
+// The builder of parse_workout's objects (python/parse_sink.hpp, which needs no Python) runs
+// here over a backend that makes a plain tree with the same dict semantics: when its walk
+// accepts, the general reading accepts, and the tree equals the one that the model's
+// emit() (what the module's conversion follows) gives, down to the bits of every double;
+// and every value it made is released exactly once, whether it finished or gave up.
+//
 // Any violated property aborts with a message on stderr, which libFuzzer reports as a
 // crash together with the input.
 
@@ -17,12 +23,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/arena.hpp"
 #include "model/document.hpp"
+#include "model/emit.hpp"
 #include "model/survey.hpp"
 #include "model/write.hpp"
 #include "arrow/table.hpp"
@@ -30,6 +38,7 @@
 #include "ops/count.hpp"
 #include "ops/node_view.hpp"
 #include "ops/validate.hpp"
+#include "python/parse_sink.hpp"
 
 namespace {
 
@@ -140,6 +149,174 @@ bool same_column(const tavrik::arrow::Column& a, const tavrik::arrow::Column& b)
     return true;
 }
 
+// ---- a plain tree with the value semantics of Python's objects ----
+
+struct Obj {
+    enum Kind { Null, Bool, U64, I64, F64, Str, List, Dict } kind;
+    std::uint64_t bits = 0;  // the bool, the integer or the double's bits
+    std::string text;
+    std::vector<Obj*> items;
+    std::vector<std::pair<std::string, Obj*>> entries;  // in insertion order
+    int refs = 1;
+    bool pinned = false;  // a key owned by the backend
+};
+
+// Every object lives until the end of the input; `refs` says whether its owner let go.
+class Objects {
+public:
+    Obj* make(Obj::Kind kind, std::uint64_t bits = 0, std::string_view text = {}) {
+        all_.push_back(std::make_unique<Obj>());
+        Obj* o = all_.back().get();
+        o->kind = kind;
+        o->bits = bits;
+        o->text.assign(text);
+        return o;
+    }
+    void release(Obj* o) {
+        if (o->pinned) fail("a borrowed key was released");
+        if (o->refs <= 0) fail("a built value was released twice");
+        if (--o->refs > 0) return;
+        for (Obj* item : o->items) release(item);
+        for (auto& entry : o->entries) release(entry.second);
+    }
+    // A dict keeps the place of a key set again and takes the new value, as Python's does.
+    void set(Obj* dict, std::string_view key, Obj* value) {
+        for (auto& entry : dict->entries) {
+            if (entry.first == key) {
+                release(entry.second);
+                entry.second = value;
+                return;
+            }
+        }
+        dict->entries.emplace_back(std::string(key), value);
+    }
+    std::size_t live() const {
+        std::size_t n = 0;
+        for (const auto& o : all_) n += !o->pinned && o->refs > 0;
+        return n;
+    }
+
+private:
+    std::vector<std::unique_ptr<Obj>> all_;
+};
+
+std::uint64_t bits_of(double d) {
+    std::uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+void dump(const Obj* o, std::string& out) {
+    switch (o->kind) {
+        case Obj::Null: out += "null"; return;
+        case Obj::Bool: out += o->bits ? "true" : "false"; return;
+        case Obj::U64: out += "u" + std::to_string(o->bits); return;
+        case Obj::I64: out += "i" + std::to_string(static_cast<std::int64_t>(o->bits)); return;
+        case Obj::F64: out += "f" + std::to_string(o->bits); return;
+        case Obj::Str: out += "\"" + o->text + "\""; return;
+        case Obj::List:
+            out += "[";
+            for (const Obj* item : o->items) {
+                dump(item, out);
+                out += ",";
+            }
+            out += "]";
+            return;
+        case Obj::Dict:
+            out += "{";
+            for (const auto& [key, value] : o->entries) {
+                out += "\"" + key + "\":";
+                dump(value, out);
+                out += ",";
+            }
+            out += "}";
+            return;
+    }
+}
+
+// The backend of the builder over Objects.
+class TreeBackend {
+public:
+    using Value = Obj*;
+    explicit TreeBackend(Objects& objects) : o_(objects) {}
+    Obj* none() { return o_.make(Obj::Null); }
+    Obj* boolean(bool b) { return o_.make(Obj::Bool, b); }
+    Obj* u64(std::uint64_t v) { return o_.make(Obj::U64, v); }
+    Obj* i64(std::int64_t v) { return o_.make(Obj::I64, static_cast<std::uint64_t>(v)); }
+    Obj* f64(double d) { return o_.make(Obj::F64, bits_of(d)); }
+    Obj* str(std::string_view s) { return o_.make(Obj::Str, 0, s); }
+    Obj* name(std::string_view s) { return key(s); }
+    Obj* name_value(std::string_view s) { return str(s); }
+    Obj* data_key(std::string_view s) { return key(s); }
+    Obj* dict(std::size_t) { return o_.make(Obj::Dict); }
+    bool set(Obj* dict, Obj* key, Obj* value) {
+        if (!key->pinned) fail("a dict key that the backend does not own");
+        o_.set(dict, key->text, value);
+        return true;
+    }
+    Obj* list(Obj** items, std::size_t n) {
+        Obj* l = o_.make(Obj::List);
+        l->items.assign(items, items + n);
+        return l;
+    }
+    bool empty_list(Obj* v) { return v->items.empty(); }
+    bool empty_dict(Obj* v) { return v->entries.empty(); }
+    void release(Obj* v) { o_.release(v); }
+
+private:
+    Obj* key(std::string_view s) {
+        Obj* k = o_.make(Obj::Str, 0, s);
+        k->pinned = true;
+        return k;
+    }
+    Objects& o_;
+};
+
+// A sink of the model's emit() that makes the same tree, as the module's conversion makes
+// Python objects.
+class EmitTree {
+public:
+    explicit EmitTree(Objects& objects) : o_(objects) {}
+    void begin_object() { open(o_.make(Obj::Dict)); }
+    void begin_array(std::size_t) { open(o_.make(Obj::List)); }
+    void end_object() { close(); }
+    void end_array() { close(); }
+    void key(std::string_view k) { keys_.back().assign(k); }
+    void field(std::string_view k) { keys_.back().assign(k); }
+    void null() { place(o_.make(Obj::Null)); }
+    void boolean(bool b) { place(o_.make(Obj::Bool, b)); }
+    void u64(std::uint64_t v) { place(o_.make(Obj::U64, v)); }
+    void i64(std::int64_t v) { place(o_.make(Obj::I64, static_cast<std::uint64_t>(v))); }
+    void f64(double d) { place(o_.make(Obj::F64, bits_of(d))); }
+    void string(std::string_view s) { place(o_.make(Obj::Str, 0, s)); }
+    Obj* result() const { return result_; }
+
+private:
+    void open(Obj* o) {
+        stack_.push_back(o);
+        keys_.emplace_back();
+    }
+    void close() {
+        Obj* o = stack_.back();
+        stack_.pop_back();
+        keys_.pop_back();
+        place(o);
+    }
+    void place(Obj* o) {
+        if (stack_.empty()) {
+            result_ = o;
+        } else if (stack_.back()->kind == Obj::List) {
+            stack_.back()->items.push_back(o);
+        } else {
+            o_.set(stack_.back(), keys_.back(), o);
+        }
+    }
+    Objects& o_;
+    std::vector<Obj*> stack_;
+    std::vector<std::string> keys_;
+    Obj* result_ = nullptr;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -197,6 +374,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < a.columns.size(); ++i) {
             if (!same_column(a.columns[i], made->columns[i])) fail("the streams walk makes another column", text);
         }
+    }
+    // The objects of parse_workout built in the walk: what it accepts, the general reading
+    // accepts with the same objects and the same validation; nothing it made outlives it.
+    {
+        Objects objects;
+        Objects converted;
+        tavrik::ops::NodeEntries entries;
+        {
+            TreeBackend backend(objects);
+            tavrik::python::BuildSink<TreeBackend> sink(backend, entries);
+            if (tavrik::model::fast::walk<tavrik::model::Workout>(text, sink) && !sink.failed()) {
+                Obj* built = sink.take();
+                if (built == nullptr) fail("the builder accepts but has no result", text);
+                if (!general) fail("the builder accepts what the general reading refuses", general.error().display());
+                if (displays(tavrik::ops::validate(entries)) != displays(tavrik::ops::validate(*general))) {
+                    fail("the builder's node entries and the general reading validate differently", text);
+                }
+                EmitTree emitted(converted);
+                tavrik::model::emit(emitted, *general);
+                std::string a;
+                std::string b;
+                dump(built, a);
+                dump(emitted.result(), b);
+                if (a != b) fail("the builder and the conversion make different objects", a + "\n--- conversion ---\n" + b);
+                objects.release(built);
+            }
+        }
+        if (objects.live() != 0) fail("the builder leaves values unreleased", text);
     }
     // Checking the samples without keeping them must refuse exactly what keeping refuses.
     {

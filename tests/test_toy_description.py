@@ -46,3 +46,20 @@ CASES = [
 def test_a_field_in_the_description_reaches_both_readers(toy):
     out = subprocess.run([str(toy), *(text for text, _ in CASES)], capture_output=True, text=True, check=True)
     assert out.stdout.splitlines() == [expected for _, expected in CASES]
+
+
+BUILT = [
+    ('{"id":"a","reps":3,"note":"hi"}', "{'id': 'a', 'reps': 3, 'note': 'hi'}"),
+    ('{"note":"hi","reps":3,"id":"a","x":[1]}', "{'id': 'a', 'reps': 3, 'note': 'hi'}"),
+    ('{"id":"a","reps":3,"note":null}', "{'id': 'a', 'reps': 3}"),
+    ('{"id":"a","reps":3,"note":5}', "gave-up"),
+]
+
+
+@no_sanitizer
+def test_a_field_in_the_description_reaches_the_built_objects(toy):
+    """parse_workout's builder makes the toy's dict in declaration order, the optional
+    `note` left out when absent, with nothing but the description to go by."""
+    out = subprocess.run([str(toy), "--build", *(text for text, _ in BUILT)], capture_output=True, text=True,
+                         check=True)
+    assert out.stdout.splitlines() == [expected for _, expected in BUILT]

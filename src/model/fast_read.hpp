@@ -57,15 +57,34 @@ struct NoSink {
     void variant(std::size_t) {}
     template <auto Member>
     void list_size(std::size_t) {}
+
+    // Right before the value of field I of the record description D.
+    template <class D, std::size_t I>
+    void field() {}
     // An optional given as null; nothing else is sent for it.
     template <auto Member>
     void null() {}
-    // A typed number, scanned, with its text.
+    // A typed number (field, map value, list element, sample) with its text.
     template <auto Member>
     void number(std::string_view, const json::Number&) {}
-    // Before the first element of a list (and for an empty one too).
+    // A map key, before its value (also the members of a flattened record).
+    void key(std::string_view) {}
+    // Before the first element of a list; list_size() comes after the last.
     template <auto Member>
     void list_begin() {}
+    // A free-form value, checked, with its text.
+    template <auto Member>
+    void free_value(const char*, const char*) {}
+    // Around a map of typed values.
+    template <auto Member>
+    void map_begin() {}
+    template <auto Member>
+    void map_end() {}
+    // Around a tagged value of enumeration E, whatever its form (the tag comes between).
+    template <class E>
+    void enum_begin() {}
+    template <class E>
+    void enum_end() {}
 };
 
 // Whether the walk converts numbers for the sink; one that declares
@@ -344,7 +363,11 @@ private:
                              std::is_same_v<T, std::uint64_t>) {
             return typed_number<T, Member>();
         } else if constexpr (std::is_same_v<T, JsonValue>) {
-            return any();
+            peek();
+            const char* from = p_;
+            if (!any()) return false;
+            sink_.template free_value<Member>(from, p_);
+            return true;
         } else if constexpr (IsOptional<T>::value) {
             if (peek() == 'n') {
                 if (!literal("null")) return false;
@@ -356,9 +379,16 @@ private:
             return list<typename T::value_type, Member>();
         } else if constexpr (IsSortedMap<T>::value) {
             if (peek() != '{' || !enter()) return false;
-            if (!members(false, [&] { return key() && value<typename MapValue<T>::type, nullptr>(); })) {
+            sink_.template map_begin<Member>();
+            if (!members(false, [&] {
+                    auto k = key();
+                    if (!k) return false;
+                    sink_.key(*k);
+                    return value<typename MapValue<T>::type, nullptr>();
+                })) {
                 return false;
             }
+            sink_.template map_end<Member>();
             leave();
             return true;
         } else {
@@ -399,6 +429,10 @@ private:
                 if (n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) return false;
             }
             const char* start = p_;
+            if constexpr (std::is_same_v<T, double>) {
+                // "-0" is left to the general reader, which decides what its zero is.
+                if (stop - start == 2 && start[0] == '-' && start[1] == '0') return false;
+            }
             p_ = stop;
             if constexpr (kWantsNumbers) {
                 sink_.template number<Member>(std::string_view(start, static_cast<std::size_t>(stop - start)), n);
@@ -483,7 +517,10 @@ private:
     bool field_at(std::size_t index) {
         bool ok = false;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((index == I ? (ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true) : false) || ...);
+            (void)((index == I ? (sink_.template field<D, I>(),
+                                  ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true)
+                               : false) ||
+                   ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ok;
     }
@@ -576,7 +613,9 @@ private:
     template <class E>
     bool adjacent() {
         using D = Describe<E>;
-        if (peek() != '{' || !enter() || !type_key()) return false;
+        if (peek() != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
+        if (!type_key()) return false;
         auto index = tag<E>();
         if (!index) return false;
         bool has_content = false;
@@ -592,6 +631,7 @@ private:
         if (!has_content && !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
             return false;
         }
+        sink_.template enum_end<E>();
         leave();
         return true;
     }
@@ -599,7 +639,9 @@ private:
     // {"type": name, ...the variant's own members} with the tag first.
     template <class E>
     bool internal() {
-        if (peek() != '{' || !enter() || !type_key()) return false;
+        if (peek() != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
+        if (!type_key()) return false;
         auto index = tag<E>();
         if (!index) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
@@ -607,7 +649,13 @@ private:
                 if constexpr (Describe<A>::style == Style::Flatten) {
                     return members(true, [&] {
                         auto k = name_at<1>([](auto) { return std::string_view("type"); });
-                        return k && *k == 1 && take(':') && any();
+                        if (!k || *k != 1 || !take(':')) return false;
+                        sink_.key(other_);
+                        peek();
+                        const char* from = p_;
+                        if (!any()) return false;
+                        sink_.template free_value<nullptr>(from, p_);
+                        return true;
                     });
                 } else {
                     sink_.template begin<A>();
@@ -618,6 +666,7 @@ private:
             })) {
             return false;
         }
+        sink_.template enum_end<E>();
         leave();
         return true;
     }
@@ -627,15 +676,22 @@ private:
     bool external() {
         const int c = peek();
         if (c == '"') {
+            sink_.template enum_begin<E>();
             auto index = tag<E>();
-            return index && dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; });
+            if (!index || !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
+                return false;
+            }
+            sink_.template enum_end<E>();
+            return true;
         }
         if (c != '{' || !enter()) return false;
+        sink_.template enum_begin<E>();
         if (peek() != '"') return false;
         auto index = tag<E>();
         if (!index || !take(':')) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); })) return false;
         if (!take('}')) return false;
+        sink_.template enum_end<E>();
         leave();
         return true;
     }

@@ -4,65 +4,9 @@
 #include <variant>
 
 #include "model/fast_read.hpp"
+#include "ops/entry_sink.hpp"
 
 namespace tavrik::ops {
-
-namespace {
-
-using model::fast::same_member;
-
-// Records the facts of each node that the validator and the counter read.
-class EntrySink : public model::fast::NoSink {
-public:
-    // The rules read no number: doubles need only be well formed.
-    static constexpr bool kWantsNumbers = false;
-
-    explicit EntrySink(NodeEntries& entries) : entries_(entries) {}
-
-    template <class T>
-    void begin() {
-        if constexpr (std::is_same_v<T, model::Node>) {
-            open_[depth_++] = static_cast<std::uint32_t>(entries_.size());
-            entries_.emplace_back();
-        }
-    }
-    template <class T>
-    void end() {
-        if constexpr (std::is_same_v<T, model::Node>) {
-            entries_[open_[--depth_]].end = static_cast<std::uint32_t>(entries_.size());
-        }
-    }
-    template <auto Member>
-    void text(std::string_view s) {
-        if constexpr (same_member<Member, &model::Node::id>()) {
-            current().id = s;
-        } else if constexpr (same_member<Member, &model::NodeKind::Custom::value>()) {
-            current().custom_kind = s;
-        }
-    }
-    template <class E>
-    void variant(std::size_t index) {
-        if constexpr (std::is_same_v<E, model::NodeKind>) {
-            current().kind = static_cast<std::uint8_t>(index);
-        } else if constexpr (std::is_same_v<E, model::NodePayload>) {
-            current().payload = static_cast<std::uint8_t>(index);
-        }
-    }
-    template <auto Member>
-    void list_size(std::size_t n) {
-        if constexpr (same_member<Member, &model::NodePayload::Leaf::measures>()) current().no_measures = n == 0;
-    }
-
-private:
-    NodeEntry& current() { return entries_[open_[depth_ - 1]]; }
-
-    NodeEntries& entries_;
-    // Nodes are nested at least two brackets apart, within the walk's depth.
-    std::uint32_t open_[model::fast::kMaxDepth / 2 + 1];
-    std::size_t depth_ = 0;
-};
-
-}  // namespace
 
 std::optional<NodeEntries> scan_nodes(std::string_view text) {
     // The walk gives up on any backslash (escapes are for the general reader), so a text

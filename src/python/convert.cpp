@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/emit.hpp"
+#include "python/data_keys.hpp"
 #include "python/results.hpp"
 
 namespace tavrik::python {
@@ -33,6 +34,32 @@ std::string refused_entry_text() {
     return text;
 }
 
+// Open addressing on the address of the static name; the format has a few dozen names.
+class FieldNames {
+public:
+    // Never destroyed: its strs must outlive the interpreter's finalisation.
+    static FieldNames& shared() {
+        static FieldNames* names = new FieldNames;
+        return *names;
+    }
+    // The runtime that owned the strs has ended: drop them without releasing them.
+    void forget() {
+        for (PyRef& str : strings_) str.release();
+        names_.fill(nullptr);
+    }
+    PyRef& slot(const char* name) {
+        std::size_t i = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kSize;
+        while (names_[i] != nullptr && names_[i] != name) i = (i + 1) % kSize;
+        names_[i] = name;
+        return strings_[i];
+    }
+
+private:
+    static constexpr std::size_t kSize = 256;
+    std::array<const char*, kSize> names_{};
+    std::array<PyRef, kSize> strings_;
+};
+
 // A sink of the model walk that builds Python objects.  Containers under construction
 // are owned by a stack of frames; the first failure is kept and turns every later step
 // into nothing, and whatever was built is released with the frames.
@@ -50,31 +77,21 @@ public:
             if (PyRef text = new_text(k)) frames_.back().key = std::move(text);
             return;
         }
-        DataKeys::Entry& entry = data_keys_.slot(k);
-        if (!entry.str || entry.text != k) {
-            PyRef text = new_text(k);
-            if (!text) return;
-            entry.text.assign(k);
-            entry.str = std::move(text);
+        PyObject* str = data_keys_.get(k);
+        if (str == nullptr) {
+            error_ = BoundaryError::api_call_failed();
+            return;
         }
-        frames_.back().key = PyRef::borrow(entry.str.get());
+        frames_.back().key = PyRef::borrow(str);
     }
-    // Names of the format come from static tables, so one interned str per name serves
-    // every result: made on first use, with its hash, and kept for the life of the process
-    // (a one-time value, like the module's own).
     void field(std::string_view name) {
         if (failed()) return;
-        PyRef& cached = FieldNames::shared().slot(name.data());
-        if (!cached) {
-            PyObject* made = make_str(name);
-            if (made == nullptr) {
-                error_ = BoundaryError::api_call_failed();
-                return;
-            }
-            PyUnicode_InternInPlace(&made);
-            cached = PyRef::steal(made);
+        PyObject* str = format_name(name);
+        if (str == nullptr) {
+            error_ = BoundaryError::api_call_failed();
+            return;
         }
-        frames_.back().key = PyRef::borrow(cached.get());
+        frames_.back().key = PyRef::borrow(str);
     }
     void null() { place(PyRef::borrow(Py_None)); }
     void boolean(bool b) { place(PyRef::borrow(b ? Py_True : Py_False)); }
@@ -100,8 +117,6 @@ public:
         if (failed()) return;
         if (PyRef text = new_text(s)) place(std::move(text));
     }
-
-    static void forget_field_names() { FieldNames::shared().forget(); }
 
     Outcome finish() {
         if (error_) return std::unexpected(std::move(*error_));
@@ -177,51 +192,6 @@ private:
         }
     }
 
-    // Open addressing on the address of the static name; the format has a few dozen names.
-    class FieldNames {
-    public:
-        // Never destroyed: its strs must outlive the interpreter's finalisation.
-        static FieldNames& shared() {
-            static FieldNames* names = new FieldNames;
-            return *names;
-        }
-        // The runtime that owned the strs has ended: drop them without releasing them.
-        void forget() {
-            for (PyRef& str : strings_) str.release();
-            names_.fill(nullptr);
-        }
-        PyRef& slot(const char* name) {
-            std::size_t i = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kSize;
-            while (names_[i] != nullptr && names_[i] != name) i = (i + 1) % kSize;
-            names_[i] = name;
-            return strings_[i];
-        }
-
-    private:
-        static constexpr std::size_t kSize = 256;
-        std::array<const char*, kSize> names_{};
-        std::array<PyRef, kSize> strings_;
-    };
-
-    // A direct-mapped cache on the key's bytes: a key that collides just makes a new str.
-    class DataKeys {
-    public:
-        static constexpr std::size_t kLongest = 64;
-        struct Entry {
-            std::string text;
-            PyRef str;
-        };
-        Entry& slot(std::string_view k) {
-            std::uint64_t h = 14695981039346656037ULL;  // FNV-1a
-            for (char c : k) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-            return entries_[h % kSize];
-        }
-
-    private:
-        static constexpr std::size_t kSize = 64;
-        std::array<Entry, kSize> entries_;
-    };
-
     std::vector<Frame> frames_;
     DataKeys data_keys_;
     PyRef result_;
@@ -230,7 +200,18 @@ private:
 
 }  // namespace
 
-void forget_field_names() { PySink::forget_field_names(); }
+void forget_field_names() { FieldNames::shared().forget(); }
+
+PyObject* format_name(std::string_view name) {
+    PyRef& cached = FieldNames::shared().slot(name.data());
+    if (!cached) {
+        PyObject* made = make_str(name);
+        if (made == nullptr) return nullptr;
+        PyUnicode_InternInPlace(&made);
+        cached = PyRef::steal(made);
+    }
+    return cached.get();
+}
 
 Outcome convert_workout(const model::Workout& workout) {
     // Collections during the build would only ever find the new objects alive, so the

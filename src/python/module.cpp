@@ -3,6 +3,7 @@
 #include "python/arguments.hpp"
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
+#include "python/parse.hpp"
 #include "python/results.hpp"
 #include "python/surface.hpp"
 
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -85,6 +87,18 @@ static_assert(std::size(steps) == surface::functions.size());
 constexpr NodesStep nodes_steps[] = {nullptr, validate_nodes_step, count_nodes_step, nullptr};
 static_assert(std::size(nodes_steps) == std::size(steps));
 
+// TAVRIK_WORKOUT_READER, read once as the module is made, lets tests compare the readers:
+// "general" never walks the common form, "fast" makes parse_workout fail where its walk
+// gives up.  Unset (or anything else), both are used as everywhere.
+enum class ReaderMode : std::uint8_t { Both, General, Fast };
+ReaderMode reader_mode = ReaderMode::Both;
+
+void read_reader_mode() {
+    const char* mode = std::getenv("TAVRIK_WORKOUT_READER");
+    const std::string_view value = mode != nullptr ? mode : "";
+    reader_mode = value == "general" ? ReaderMode::General : value == "fast" ? ReaderMode::Fast : ReaderMode::Both;
+}
+
 template <std::size_t... I>
 constexpr std::array<Function, sizeof...(I)> function_table(std::index_sequence<I...>) {
     return {{{surface::functions[I].name.data(), surface::functions[I].doc, steps[I]}...}};
@@ -105,8 +119,16 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         // The common form needs no model; anything else, errors included, is read the
         // general way from the start.
         if constexpr (nodes_steps[I] != nullptr) {
-            if (std::optional<ops::NodeEntries> nodes = ops::scan_nodes(*text)) {
-                return nodes_steps[I](*nodes);
+            if (reader_mode != ReaderMode::General) {
+                if (std::optional<ops::NodeEntries> nodes = ops::scan_nodes(*text)) {
+                    return nodes_steps[I](*nodes);
+                }
+            }
+        }
+        if constexpr (steps[I] == parse_workout_step) {
+            if (reader_mode != ReaderMode::General) {
+                if (PyRef parsed = parse_fast(*text)) return parsed;
+                if (reader_mode == ReaderMode::Fast) return fail(PyExc_RuntimeError, "the fast read gave up");
             }
         }
         // The tree lives in this arena and is gone before it is.
@@ -252,6 +274,7 @@ Outcome create_module() {
     if (cached_module != nullptr) {
         return PyRef::borrow(cached_module);
     }
+    read_reader_mode();
     if (make_panic_class() != 0) {
         return std::unexpected(BoundaryError::fetch());
     }

@@ -1,0 +1,66 @@
+// The sink of the fast walk that records node entries; other sinks that build something
+// else while they walk keep one to have the entries from the same walk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
+
+#include "model/fast_read.hpp"
+#include "ops/node_view.hpp"
+
+namespace tavrik::ops {
+
+// Records the facts of each node that the validator and the counter read.
+class EntrySink : public model::fast::NoSink {
+public:
+    // Node facts hold no number.
+    static constexpr bool kWantsNumbers = false;
+
+    explicit EntrySink(NodeEntries& entries) : entries_(entries) {}
+
+    template <class T>
+    void begin() {
+        if constexpr (std::is_same_v<T, model::Node>) {
+            open_[depth_++] = static_cast<std::uint32_t>(entries_.size());
+            entries_.emplace_back();
+        }
+    }
+    template <class T>
+    void end() {
+        if constexpr (std::is_same_v<T, model::Node>) {
+            entries_[open_[--depth_]].end = static_cast<std::uint32_t>(entries_.size());
+        }
+    }
+    template <auto Member>
+    void text(std::string_view s) {
+        if constexpr (model::fast::same_member<Member, &model::Node::id>()) {
+            current().id = s;
+        } else if constexpr (model::fast::same_member<Member, &model::NodeKind::Custom::value>()) {
+            current().custom_kind = s;
+        }
+    }
+    template <class E>
+    void variant(std::size_t index) {
+        if constexpr (std::is_same_v<E, model::NodeKind>) {
+            current().kind = static_cast<std::uint8_t>(index);
+        } else if constexpr (std::is_same_v<E, model::NodePayload>) {
+            current().payload = static_cast<std::uint8_t>(index);
+        }
+    }
+    template <auto Member>
+    void list_size(std::size_t n) {
+        if constexpr (model::fast::same_member<Member, &model::NodePayload::Leaf::measures>()) current().no_measures = n == 0;
+    }
+
+private:
+    NodeEntry& current() { return entries_[open_[depth_ - 1]]; }
+
+    NodeEntries& entries_;
+    // Nodes are nested at least two brackets apart, within the walk's depth.
+    std::uint32_t open_[model::fast::kMaxDepth / 2 + 1];
+    std::size_t depth_ = 0;
+};
+
+}  // namespace tavrik::ops

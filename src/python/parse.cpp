@@ -1,0 +1,109 @@
+#include "python/parse.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "model/fast_read.hpp"
+#include "ops/node_view.hpp"
+#include "ops/validate.hpp"
+#include "python/convert.hpp"
+#include "python/data_keys.hpp"
+#include "python/parse_sink.hpp"
+#include "python/results.hpp"
+
+namespace tavrik::python {
+
+namespace {
+
+// The objects of the result, made as the conversion of the model makes them.
+class PyBackend {
+public:
+    using Value = PyObject*;
+
+    PyObject* none() { return Py_NewRef(Py_None); }
+    PyObject* boolean(bool b) { return Py_NewRef(b ? Py_True : Py_False); }
+    PyObject* u64(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
+    PyObject* i64(std::int64_t v) { return PyLong_FromLongLong(v); }
+    PyObject* f64(double d) { return PyFloat_FromDouble(d); }
+    PyObject* str(std::string_view s) { return make_str(s); }
+    // The format's names by the address of their static text, in front of the shared
+    // table: a call looks up the same few dozen names many times.
+    PyObject* name(std::string_view s) {
+        Name& slot = names_[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
+        if (slot.text != s.data() || slot.size != s.size()) {
+            PyObject* str = format_name(s);
+            if (str == nullptr) return nullptr;
+            slot = Name{s.data(), s.size(), str};
+        }
+        return slot.str;
+    }
+    PyObject* name_value(std::string_view s) {
+        PyObject* str = name(s);
+        return str != nullptr ? Py_NewRef(str) : nullptr;
+    }
+    PyObject* data_key(std::string_view k) {
+        if (k.size() <= DataKeys::kLongest) return keys_.get(k);
+        PyRef str = PyRef::steal(make_str(k));
+        if (!str) return nullptr;
+        long_keys_.push_back(std::move(str));
+        return long_keys_.back().get();
+    }
+    // Presized, so that a record's members never make it grow.
+    PyObject* dict(std::size_t n) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(n)); }
+    bool set(PyObject* dict, PyObject* key, PyObject* value) {
+        const int status = PyDict_SetItem(dict, key, value);
+        Py_DECREF(value);
+        return status == 0;
+    }
+    PyObject* list(PyObject** items, std::size_t n) {
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+        if (list == nullptr) {
+            for (std::size_t i = 0; i < n; ++i) Py_DECREF(items[i]);
+            return nullptr;
+        }
+        for (std::size_t i = 0; i < n; ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items[i]);
+        return list;
+    }
+    bool empty_list(PyObject* v) { return PyList_GET_SIZE(v) == 0; }
+    bool empty_dict(PyObject* v) { return PyDict_GET_SIZE(v) == 0; }
+    void release(PyObject* v) { Py_DECREF(v); }
+
+private:
+    struct Name {
+        const char* text;
+        std::size_t size;
+        PyObject* str;  // borrowed from the table of format_name()
+    };
+    static constexpr std::size_t kNames = 128;
+    Name names_[kNames] = {};
+    DataKeys keys_;
+    std::vector<PyRef> long_keys_;
+};
+
+}  // namespace
+
+PyRef parse_fast(std::string_view text) {
+    // A backslash stands only in a string with an escape, which the walk gives up on, or
+    // in a text the general reading refuses: either way building first would be wasted.
+    if (std::memchr(text.data(), '\\', text.size()) != nullptr) return PyRef();
+    // As in the conversion: a collection during the build would only find new objects.
+    const int collector_was_enabled = PyGC_Disable();
+    PyObject* result = nullptr;
+    {
+        ops::NodeEntries entries;
+        entries.reserve(text.size() / 256 + 4);
+        PyBackend backend;
+        BuildSink<PyBackend> sink(backend, entries);
+        if (model::fast::walk<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
+            result = sink.take();
+        }
+    }
+    if (collector_was_enabled) PyGC_Enable();
+    if (result == nullptr && PyErr_Occurred()) PyErr_Clear();
+    return PyRef::steal(result);
+}
+
+}  // namespace tavrik::python

@@ -1,0 +1,16 @@
+// parse_workout on the common form: the Python objects built while the text is walked.
+#pragma once
+
+#include "python/py_ref.hpp"
+
+#include <string_view>
+
+namespace tavrik::python {
+
+// The result of parse_workout for `text`, built in one walk, or an empty PyRef with no
+// exception set when the text has to be read the general way: anything the walk gives up
+// on, a tree with faults (whose message the general path words) and any failure to make
+// an object (the general path meets it again and raises, or succeeds).
+PyRef parse_fast(std::string_view text);
+
+}  // namespace tavrik::python

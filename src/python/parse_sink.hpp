@@ -1,0 +1,635 @@
+// A sink of the fast walk that builds the result of parse_workout while it reads: the same
+// values, in the same order, with the same members left out, as the conversion of the
+// model builds (model/emit.hpp), all derived from the descriptions.
+//
+// It is written over a Backend that makes the values, so that it needs no Python: the
+// module builds Python objects with it, and the fuzz target builds a plain tree with it
+// and compares that with the one the model's emit() gives.  A backend offers
+//   Value                      a pointer-like handle, nullptr for a failure
+//   none(), boolean(b), u64(u), i64(i), f64(d), str(s)     new values
+//   name(s)        the key for a name of the format (static storage), borrowed
+//   name_value(s)  the same name as a new value
+//   data_key(s)    the key for a key of the data, borrowed for the call
+//   dict(n)        a new dict for n entries; set(dict, key, value) takes the value
+//   list(items, n) a list that takes the n values
+//   empty_list(v), empty_dict(v), release(v)
+//
+// Anything the sink cannot build exactly as the conversion would (a required member given
+// as null, a failed allocation) marks it failed; the caller then drops what was built and
+// reads the text the general way.  Every value is owned by one place at a time: the stack
+// of values under construction, a container, or the result.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "json/number.hpp"
+#include "json/reader.hpp"
+#include "model/describe.hpp"
+#include "model/fast_read.hpp"
+#include "model/forms.hpp"
+#include "ops/entry_sink.hpp"
+#include "ops/node_view.hpp"
+
+namespace tavrik::python {
+
+namespace build {
+
+template <class M>
+struct MemberOf;
+template <class C, class M>
+struct MemberOf<M C::*> {
+    using type = M;
+};
+
+template <class T>
+struct Unoptional {
+    using type = T;
+};
+template <class T>
+struct Unoptional<std::optional<T>> {
+    using type = T;
+};
+
+// The type of the value that member pointer Member holds, without optional<>.
+template <auto Member>
+using member_value_t = typename Unoptional<typename MemberOf<decltype(Member)>::type>::type;
+
+template <class T>
+struct ElementOf {
+    using type = void;
+};
+template <class T>
+struct ElementOf<model::List<T>> {
+    using type = T;
+};
+template <class V>
+struct ElementOf<model::SortedMap<V>> {
+    using type = V;
+};
+
+// What an enumeration's variant holds, as the conversion writes it.
+enum class Content : std::uint8_t { Unit, Newtype, Record, Flatten };
+
+struct EnumInfo {
+    model::Style style;
+    std::string_view content_key;
+    const std::string_view* names;
+    const Content* contents;
+};
+
+template <class E>
+struct EnumTable {
+    using V = decltype(E::v);
+    template <std::size_t I>
+    static constexpr Content content() {
+        using A = std::variant_alternative_t<I, V>;
+        if constexpr (model::UnitAlternative<A>) {
+            return Content::Unit;
+        } else if constexpr (model::NewtypeAlternative<A>) {
+            return Content::Newtype;
+        } else if constexpr (model::Describe<A>::style == model::Style::Flatten) {
+            return Content::Flatten;
+        } else {
+            return Content::Record;
+        }
+    }
+    static constexpr auto contents = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<Content, sizeof...(I)>{content<I>()...};
+    }(std::make_index_sequence<std::variant_size_v<V>>{});
+    static constexpr std::string_view content_key() {
+        if constexpr (requires { model::Describe<E>::content_key; }) {
+            return model::Describe<E>::content_key;
+        } else {
+            return {};
+        }
+    }
+    static constexpr EnumInfo info{model::Describe<E>::style, content_key(), model::Describe<E>::variants.data(),
+                                   contents.data()};
+};
+
+// The key of the tag in the tagged forms; the conversion writes the same literal.
+inline constexpr std::string_view kTypeKey = "type";
+
+}  // namespace build
+
+template <class Backend>
+class BuildSink : public model::fast::NoSink {
+public:
+    using Value = typename Backend::Value;
+    static constexpr bool kWantsNumbers = true;
+
+    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
+        values_.reserve(256);
+    }
+    ~BuildSink() {
+        for (Value v : values_) release(v);
+        release(result_);
+    }
+    BuildSink(const BuildSink&) = delete;
+    BuildSink& operator=(const BuildSink&) = delete;
+
+    bool failed() const { return failed_; }
+    // The finished value, handed over; nullptr when the build failed or is unfinished.
+    Value take() {
+        if (failed_ || depth_ != 0) return nullptr;
+        Value v = result_;
+        result_ = nullptr;
+        return v;
+    }
+
+    // ---- records ----
+
+    template <class T>
+    void begin() {
+        entries_.template begin<T>();
+        if (failed_) return;
+        constexpr std::size_t n = model::field_count<model::Describe<T>>();
+        push_frame(Frame::Record, false);
+        for (std::size_t i = 0; i < n; ++i) values_.push_back(nullptr);
+    }
+
+    template <class D, std::size_t I>
+    void field() {
+        if (failed_) return;
+        top().slot = static_cast<std::uint8_t>(I);
+    }
+
+    template <class T>
+    void end() {
+        entries_.template end<T>();
+        if (failed_) return;
+        using D = model::Describe<T>;
+        constexpr std::size_t n = model::field_count<D>();
+        const Frame frame = pop();
+        Value* slots = values_.data() + frame.base;
+        // What the conversion leaves out: a member that is not required and absent (a
+        // missing or null optional, an empty list or map).
+        std::size_t present = 0;
+        bool exact = true;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (
+                [&] {
+                    using M = model::fast::field_type_of<D, I>;
+                    constexpr auto presence = std::get<I>(D::fields).presence;
+                    Value& v = slots[I];
+                    if (v == nullptr) {
+                        // A required member given as null, or an absent one that the
+                        // model would hold as a value of its own.
+                        if (presence == model::Presence::Required ||
+                            !(model::detail::IsOptional<M>::value || model::detail::IsVector<M>::value ||
+                              model::detail::IsSortedMap<M>::value)) {
+                            exact = false;
+                        }
+                        return;
+                    }
+                    if constexpr (presence != model::Presence::Required && model::detail::IsVector<M>::value) {
+                        if (b_.empty_list(v)) {
+                            release(v);
+                            v = nullptr;
+                            return;
+                        }
+                    } else if constexpr (presence != model::Presence::Required &&
+                                         model::detail::IsSortedMap<M>::value) {
+                        if (b_.empty_dict(v)) {
+                            release(v);
+                            v = nullptr;
+                            return;
+                        }
+                    }
+                    ++present;
+                }(),
+                ...);
+        }(std::make_index_sequence<n>{});
+        if (!exact) return fail_and_drop(frame.base);
+        // A record that is the variant of an internally tagged value starts with its tag.
+        const Frame* tagged = nullptr;
+        if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
+            tagged = &top();
+        }
+        Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
+        if (dict == nullptr) return fail_and_drop(frame.base);
+        bool ok = true;
+        if (tagged != nullptr) {
+            ok = set_name_value(dict, build::kTypeKey, tagged->info->names[tagged->tag]);
+        }
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (
+                [&] {
+                    Value v = std::exchange(slots[I], nullptr);
+                    if (v == nullptr) return;
+                    if (!ok) return release(v);
+                    Value key = b_.name(std::get<I>(D::fields).name);
+                    if (key == nullptr) {
+                        ok = false;
+                        return release(v);
+                    }
+                    ok = b_.set(dict, key, v);
+                }(),
+                ...);
+        }(std::make_index_sequence<n>{});
+        truncate(values_, frame.base);
+        if (!ok) {
+            release(dict);
+            return fail();
+        }
+        place(dict);
+    }
+
+    // ---- enumerations ----
+
+    template <class E>
+    void enum_begin() {
+        if (failed_) return;
+        push_frame(Frame::Enum, false);
+        top().info = &build::EnumTable<E>::info;
+    }
+
+    template <class E>
+    void variant(std::size_t index) {
+        entries_.template variant<E>(index);
+        if (failed_) return;
+        top().tag = static_cast<std::uint8_t>(index);
+    }
+
+    template <class E>
+    void enum_end() {
+        if (failed_) return;
+        constexpr model::Style style = model::Describe<E>::style;
+        const Frame frame = pop();
+        const build::EnumInfo& info = build::EnumTable<E>::info;
+        const std::string_view name = info.names[frame.tag];
+        const build::Content content = info.contents[frame.tag];
+        const std::size_t given = values_.size() - frame.base;
+        Value made = nullptr;
+        if constexpr (style == model::Style::Adjacent) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(2);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
+                    made = drop(made);
+                }
+            }
+        } else if constexpr (style == model::Style::External) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.name_value(name);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_named(made, name, v)) {
+                    made = drop(made);
+                }
+            }
+        } else {
+            static_assert(style == model::Style::Internal);
+            if (content == build::Content::Flatten) {
+                made = sorted_dict(frame, name);
+                truncate(keys_, frame.key_base);
+                truncate(values_, frame.base);
+            } else {
+                // The record built itself with the tag first.
+                if (given != 1) return fail_and_drop(frame.base);
+                made = values_[frame.base];
+                values_.pop_back();
+            }
+        }
+        if (made == nullptr) return fail();
+        place(made);
+    }
+
+    // ---- lists and maps ----
+
+    template <auto Member>
+    void list_begin() {
+        if (failed_) return;
+        using L = build::member_value_t<Member>;
+        push_frame(Frame::List, std::is_same_v<typename build::ElementOf<L>::type, double>);
+    }
+
+    template <auto Member>
+    void list_size(std::size_t n) {
+        entries_.template list_size<Member>(n);
+        if (failed_) return;
+        const Frame frame = pop();
+        if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
+        Value list = b_.list(values_.data() + frame.base, n);
+        truncate(values_, frame.base);
+        if (list == nullptr) return fail();
+        place(list);
+    }
+
+    template <auto Member>
+    void map_begin() {
+        if (failed_) return;
+        using M = build::member_value_t<Member>;
+        push_frame(Frame::Map, std::is_same_v<typename build::ElementOf<M>::type, double>);
+    }
+
+    void key(std::string_view k) {
+        if (failed_) return;
+        keys_.push_back(k);
+    }
+
+    template <auto Member>
+    void map_end() {
+        if (failed_) return;
+        const Frame frame = pop();
+        Value made = sorted_dict(frame, {});
+        truncate(keys_, frame.key_base);
+        truncate(values_, frame.base);
+        if (made == nullptr) return fail();
+        place(made);
+    }
+
+    // ---- scalars ----
+
+    template <auto Member>
+    void text(std::string_view s) {
+        entries_.template text<Member>(s);
+        if (failed_) return;
+        place(b_.str(s));
+    }
+
+    template <auto Member>
+    void null() {
+        if (failed_) return;
+        // A member given as null is left out, as absent; a list entry is None.
+        if constexpr (Member == nullptr) place(b_.none());
+    }
+
+    template <auto Member>
+    void number(std::string_view, const json::Number& n) {
+        if (failed_) return;
+        if constexpr (Member == nullptr) {
+            // The lists and maps of numbers in the format hold doubles.
+            if (!top().doubles) return fail();
+            place(b_.f64(n.as_double()));
+        } else {
+            using M = build::member_value_t<Member>;
+            if constexpr (std::is_same_v<M, double>) {
+                place(b_.f64(n.as_double()));
+            } else {
+                static_assert(std::is_unsigned_v<M>);
+                place(b_.u64(n.u));
+            }
+        }
+    }
+
+    template <auto Member>
+    void free_value(const char* begin, const char* end) {
+        if (failed_) return;
+        const char* p = begin;
+        place(any(p, end));
+    }
+
+private:
+    struct Frame {
+        enum Kind : std::uint8_t { Record, List, Map, Enum };
+        Kind kind;
+        bool doubles;       // numbers without a member are doubles
+        std::uint8_t slot;  // record: the field being read
+        std::uint8_t tag;   // enum: the variant
+        std::uint32_t base;
+        std::uint32_t key_base;
+        const build::EnumInfo* info;
+    };
+
+    // One frame per bracket the walk is in, and one for a tag given as a bare string.
+    static constexpr std::size_t kFrames = model::fast::kMaxDepth + 8;
+
+    [[gnu::always_inline]] void push_frame(typename Frame::Kind kind, bool doubles) {
+        if (depth_ == kFrames) return fail();
+        frames_[depth_++] = Frame{kind, doubles, 0, 0, static_cast<std::uint32_t>(values_.size()),
+                                  static_cast<std::uint32_t>(keys_.size()), nullptr};
+    }
+    [[gnu::always_inline]] Frame& top() { return frames_[depth_ - 1]; }
+    [[gnu::always_inline]] Frame pop() { return frames_[--depth_]; }
+
+    template <class Vector>
+    [[gnu::always_inline]] static void truncate(Vector& v, std::size_t n) {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
+    }
+
+    void release(Value v) {
+        if (v != nullptr) b_.release(v);
+    }
+    Value drop(Value v) {
+        release(v);
+        return nullptr;
+    }
+
+    void fail() { failed_ = true; }
+    // Fails and releases the values of the frame that was popped.
+    void fail_and_drop(std::size_t base) {
+        for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
+        truncate(values_, base);
+        failed_ = true;
+    }
+
+    // Puts a new value where the walk is: a record's field, a container's next entry, or
+    // the result.
+    [[gnu::always_inline]] void place(Value v) {
+        if (v == nullptr) return fail();
+        if (depth_ == 0) {
+            release(result_);
+            result_ = v;
+            return;
+        }
+        Frame& at = top();
+        if (at.kind == Frame::Record) {
+            Value& slot = values_[at.base + at.slot];
+            release(slot);
+            slot = v;
+        } else {
+            values_.push_back(v);
+        }
+    }
+
+    bool set_named(Value dict, std::string_view key_name, Value v) {
+        Value key = b_.name(key_name);
+        if (key == nullptr) {
+            release(v);
+            return false;
+        }
+        return b_.set(dict, key, v);
+    }
+    bool set_name_value(Value dict, std::string_view key_name, std::string_view value_name) {
+        Value v = b_.name_value(value_name);
+        return v != nullptr && set_named(dict, key_name, v);
+    }
+
+    // A dict of the frame's keys and values sorted by key bytes, the last of a repeated
+    // key kept (as a map of the model holds them), after a tag when one is named.
+    Value sorted_dict(const Frame& frame, std::string_view tag_name) {
+        const std::size_t n = keys_.size() - frame.key_base;
+        if (values_.size() - frame.base != n) return drop_all(frame);
+        const std::string_view* keys = keys_.data() + frame.key_base;
+        Value* values = values_.data() + frame.base;
+        order_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
+        bool ascending = true;
+        for (std::size_t i = 1; i < n && ascending; ++i) ascending = keys[i - 1] < keys[i];
+        if (!ascending) {
+            // Equal keys stay in the order read, so that the last one is kept.
+            std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+                const int c = keys[a].compare(keys[b]);
+                return c < 0 || (c == 0 && a < b);
+            });
+        }
+        std::size_t unique = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + 1 < n && keys[order_[i + 1]] == keys[order_[i]]) {
+                release(std::exchange(values[order_[i]], nullptr));
+                order_[i] = UINT32_MAX;
+                continue;
+            }
+            ++unique;
+        }
+        const bool tagged = !tag_name.empty();
+        Value dict = b_.dict(unique + (tagged ? 1 : 0));
+        bool ok = dict != nullptr && (!tagged || set_name_value(dict, build::kTypeKey, tag_name));
+        for (std::size_t i = 0; i < n; ++i) {
+            if (order_[i] == UINT32_MAX) continue;
+            Value v = std::exchange(values[order_[i]], nullptr);
+            if (!ok) {
+                release(v);
+                continue;
+            }
+            Value key = b_.data_key(keys[order_[i]]);
+            if (key == nullptr) {
+                release(v);
+                ok = false;
+                continue;
+            }
+            ok = b_.set(dict, key, v);
+        }
+        if (!ok) return drop(dict);
+        return dict;
+    }
+    Value drop_all(const Frame& frame) {
+        for (std::size_t i = frame.base; i < values_.size(); ++i) release(std::exchange(values_[i], nullptr));
+        return nullptr;
+    }
+
+    // ---- free-form values, from a text the walk has checked ----
+
+    static void skip_space(const char*& p, const char* end) {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
+    }
+
+    // The value at p, which the walk accepted: strings without escapes, plain numbers.
+    Value any(const char*& p, const char* end) {
+        skip_space(p, end);
+        switch (*p) {
+            case 'n': p += 4; return b_.none();
+            case 't': p += 4; return b_.boolean(true);
+            case 'f': p += 5; return b_.boolean(false);
+            case '"': {
+                const std::string_view s = string(p, end);
+                return b_.str(s);
+            }
+            case '[': {
+                ++p;
+                const std::size_t base = values_.size();
+                skip_space(p, end);
+                if (*p == ']') {
+                    ++p;
+                } else {
+                    for (;;) {
+                        Value v = any(p, end);
+                        if (v == nullptr) return drop_from(base);
+                        values_.push_back(v);
+                        skip_space(p, end);
+                        if (*p++ == ']') break;  // else a comma
+                    }
+                }
+                Value list = b_.list(values_.data() + base, values_.size() - base);
+                truncate(values_, base);
+                return list;
+            }
+            case '{': {
+                ++p;
+                Frame frame{Frame::Map, false, 0, 0, static_cast<std::uint32_t>(values_.size()),
+                            static_cast<std::uint32_t>(keys_.size()), nullptr};
+                skip_space(p, end);
+                if (*p == '}') {
+                    ++p;
+                } else {
+                    for (;;) {
+                        skip_space(p, end);
+                        keys_.push_back(string(p, end));
+                        skip_space(p, end);
+                        ++p;  // the colon
+                        Value v = any(p, end);
+                        if (v == nullptr) {
+                            keys_.resize(frame.key_base);
+                            return drop_from(frame.base);
+                        }
+                        values_.push_back(v);
+                        skip_space(p, end);
+                        if (*p++ == '}') break;
+                    }
+                }
+                Value dict = sorted_dict(frame, {});
+                truncate(keys_, frame.key_base);
+                truncate(values_, frame.base);
+                return dict;
+            }
+            default: {
+                json::Number n;
+                const char* stop = json::scan_plain_number<true>(p, end, n);
+                if (stop == nullptr) return nullptr;
+                p = stop;
+                switch (n.kind) {
+                    case json::Number::Kind::Unsigned: return b_.u64(n.u);
+                    case json::Number::Kind::Signed: return b_.i64(n.i);
+                    case json::Number::Kind::Double: break;
+                }
+                return b_.f64(n.d);
+            }
+        }
+    }
+    static std::string_view string(const char*& p, const char* end) {
+        const char* from = p + 1;
+        const std::size_t stop = json::scan_string(from, 0, static_cast<std::size_t>(end - from));
+        p = from + stop + 1;
+        return std::string_view(from, stop);
+    }
+    Value drop_from(std::size_t base) {
+        for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
+        truncate(values_, base);
+        return nullptr;
+    }
+
+    Backend& b_;
+    ops::EntrySink entries_;
+    Frame frames_[kFrames];
+    std::size_t depth_ = 0;
+    std::vector<Value> values_;
+    std::vector<std::string_view> keys_;
+    std::vector<std::uint32_t> order_;
+    Value result_ = nullptr;
+    bool failed_ = false;
+};
+
+}  // namespace tavrik::python

@@ -1,0 +1,243 @@
+"""parse_workout builds its objects while it walks a text in the common form, and reads
+anything else the general way.  Both must give the same objects (types, member order and
+the bits of every float included) and the same errors on every text.
+
+The module reads TAVRIK_WORKOUT_READER once: "general" never walks, "fast" fails where the
+walk does not finish (it gives up, or the tree has faults).  A child process gives each
+mode's outcome for the cases, and this process (both readers, as users get them) must equal
+the general one.  Each group of cases also says whether the walk is expected to take them,
+so that a case cannot silently stop testing the path it was written for.
+"""
+
+import json
+import os
+import pickle
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import tavrik_workout_sdk as sdk
+
+ROOT = Path(__file__).resolve().parent.parent
+EXAMPLES = ROOT / "examples"
+sys.path.insert(0, str(ROOT / "bench"))
+import bench  # noqa: E402
+
+SET = {"id": "s", "kind": {"type": "Set"}, "payload": {"type": "Leaf", "measures": [{"type": "Reps", "value": 5}]}}
+
+
+def workout(root=None, **members):
+    return {"id": "w", "version": "1", "root": root or SET, **members}
+
+
+def text(doc, **dumps):
+    return json.dumps(doc, **{"ensure_ascii": False, **dumps})
+
+
+def with_metadata(raw):
+    """A workout whose metadata is the raw JSON text `raw`."""
+    return text(workout(metadata="@")).replace('"@"', raw)
+
+
+def leaf_with(measure_text):
+    return text(workout()).replace('{"type": "Reps", "value": 5}', measure_text)
+
+
+def examples():
+    return {path.name: path.read_text(encoding="utf-8") for path in sorted(EXAMPLES.glob("*.workout.json"))}
+
+
+PLAN = text(bench.make_plan(2))
+RIDE = text(bench.make_recording(60))
+SESSIONS = [text(doc) for doc in bench.make_sessions(4)]
+OVER_UNDERS = examples()["over_unders.workout.json"]
+
+# name -> (whether the walk finishes, [texts])
+WALKED, GIVES_UP = "walked", "gives up"
+GROUPS = {
+    "common form": (WALKED, [
+        PLAN, text(bench.make_plan(2), indent=2), RIDE, text(bench.make_recording(60), indent=1), *SESSIONS,
+        OVER_UNDERS, examples()["plan_12_week_strength.workout.json"], examples()["run_with_streams.workout.json"],
+        # Members in another order than declared, unknown members, nulls and empties left out.
+        '{"root":{"payload":{"type":"Leaf","intensity":null,"measures":[{"type":"Duration","value":{"seconds":60}}]},'
+        '"metadata":{},"children":[],"kind":{"type":"Set"},'
+        '"id":"s","name":null,"x":[1,{"y":null}]},"laps":[],"version":"1","id":"w","date":null,"sport":""}',
+        text(workout(streams={"timestamps": [], "channels": []}, laps=[{"trigger": {"Custom": "x"}, "summary": {}}])),
+        # Units and other external values in their object form, a unit given with null.
+        leaf_with('{"type":"Weight","value":{"unit":{"Kg":null},"amount":1}}'),
+        leaf_with('{"type":"Pace","value":{"per":"Miles","seconds":300.5}}'),
+        leaf_with('{"type":"Custom","value":{"name":"band","value":{"b":[true,false,null],"a":"x"}}}'),
+        text(workout({"id": "s", "kind": {"type": "Custom", "value": "Drill"},
+                      "payload": {"type": "Custom", "z": 1, "a": {"k": [1, 2.5, -3]}, "m": None}})),
+        text(workout({"id": "b", "kind": {"type": "Block", "value": None},
+                      "payload": {"type": "Block", "execution_mode": {"type": "Circuit", "value": {"rounds": 3}}},
+                      "children": [{"id": "e", "kind": {"type": "Exercise"}, "children": [SET],
+                                    "payload": {"type": "Exercise", "rest_seconds": 90}}]})),
+    ]),
+    "metadata kept sorted, the last repeated key winning": (WALKED, [
+        with_metadata('{"b":1,"a":2,"b":3,"a":{"y":1,"x":2,"y":[]}}'),
+        with_metadata('{"z":{},"é":"ü","e":"","Z":[],"":0}'),
+        with_metadata('{"' + "k" * 70 + '":1,"' + "k" * 70 + '":2,"j":3}'),
+    ]),
+    "numbers at the edges": (WALKED, [
+        with_metadata('{"max":9999999999999999999,"min":-9223372036854775808,"neg0":-0.0,"tiny":5e-22,'
+                      '"int_as_float":1.0,"exp":1E+2,"zero":0,"big_double":9007199254740993}'),
+        leaf_with('{"type":"Duration","value":{"seconds":5}}'),
+        leaf_with('{"type":"Duration","value":{"seconds":-0.0}}'),
+        leaf_with('{"type":"Duration","value":{"seconds":9007199254740993}}'),
+        leaf_with('{"type":"Calories","value":4294967295}'),
+        text(workout(laps=[{"trigger": "Manual", "start_index": 9999999999999999999, "summary": {"b": 1, "a": -2}}])),
+        text(workout(streams={"timestamps": [-1, 0, -2.5, 1], "channels": [
+            {"metric": "Power", "data": {"type": "Scalar", "values": [-5, 0.0, -0.0, 3]}}]})),
+    ]),
+    "numbers the walk leaves to the general reading": (GIVES_UP, [
+        with_metadata('{"big":18446744073709551615}'),
+        with_metadata('{"big":18446744073709551616}'),
+        with_metadata('{"big":-9223372036854775809}'),
+        with_metadata('{"x":1e308}'),
+        with_metadata('{"x":1e-320}'),
+        with_metadata('{"x":-0}'),
+        with_metadata('{"x":0.1234567890123456789}'),
+        leaf_with('{"type":"Duration","value":{"seconds":-0}}'),
+        leaf_with('{"type":"Duration","value":{"seconds":1e308}}'),
+        leaf_with('{"type":"Calories","value":4294967296}'),
+        leaf_with('{"type":"Calories","value":5.0}'),
+    ]),
+    "escapes": (GIVES_UP, [
+        with_metadata('{"a\\u0062":1}'),
+        with_metadata('{"a":"tab\\there"}'),
+        text(workout({**SET, "name": "quote \" inside"})),
+        text(workout({**SET, "id": "é"}), ensure_ascii=True),
+    ]),
+    "tags not first, array forms": (GIVES_UP, [
+        leaf_with('{"value":5,"type":"Reps"}'),
+        text(workout({**SET, "payload": {"measures": [], "type": "Leaf"}})),
+        text(workout({**SET, "kind": ["Set", None]})),
+        leaf_with('["Reps",5]'),
+        text(workout({**SET, "payload": {"type": "Temporal", "type ": 1, "type": "Leaf"}})),
+    ]),
+    "texts cut short or wrong": (GIVES_UP, [
+        PLAN[:len(PLAN) // 2], PLAN[:-1], SESSIONS[0][:100], RIDE[:len(RIDE) // 3], "", "{}", "[]", "null",
+        text(workout())[:-1] + ',"id":"again"}',
+        text(workout({**SET, "kind": {"type": "Sett"}})),
+        leaf_with('{"type":"Reps","value":-1}'),
+        text(workout()) + " x",
+        "[" * 200 + "]" * 200,
+        text(workout(metadata={"deep": json.loads("[" * 120 + "]" * 120)})),
+    ]),
+    "trees with faults": (GIVES_UP, [
+        examples()["session_with_structural_faults.workout.json"],
+        text(workout({"id": "b", "kind": {"type": "Block"}, "children": [SET],
+                      "payload": {"type": "Block", "execution_mode": {"type": "Sequential"}}})),
+        text(workout({**SET, "payload": {"type": "Leaf", "measures": []}})),
+    ]),
+}
+
+CASES = [(group, index, case) for group, (_, cases) in GROUPS.items() for index, case in enumerate(cases)]
+
+
+def outcome(function, case):
+    try:
+        return ("ok", function(case))
+    except (ValueError, RuntimeError) as error:
+        return (type(error).__name__, str(error))
+
+
+CHILD = """
+import pickle, sys
+import tavrik_workout_sdk as sdk
+cases = pickle.loads(sys.stdin.buffer.read())
+out = []
+for case in cases:
+    try:
+        out.append(("ok", sdk.parse_workout(case)))
+    except (ValueError, RuntimeError) as error:
+        out.append((type(error).__name__, str(error)))
+sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def in_mode(mode, cases):
+    env = {**os.environ, "TAVRIK_WORKOUT_READER": mode}
+    child = subprocess.run([sys.executable, "-c", CHILD], input=pickle.dumps(cases), env=env,
+                           capture_output=True, timeout=120)
+    assert child.returncode == 0, child.stderr.decode()[-2000:]
+    return pickle.loads(child.stdout)
+
+
+def same(a, b):
+    """Equal with the same types all the way down (1, 1.0 and True differ; so do 0.0
+    and -0.0), dicts in the same order."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return a.hex() == b.hex()
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, (list, tuple)):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b
+
+
+@pytest.fixture(scope="module")
+def modes():
+    texts = [case for _, _, case in CASES]
+    return dict(zip(["general", "fast"], (in_mode("general", texts), in_mode("fast", texts))))
+
+
+@pytest.mark.parametrize("group", GROUPS)
+def test_the_walk_builds_what_the_general_reading_builds(group, modes):
+    expected_path, _ = GROUPS[group]
+    for position, (name, index, case) in enumerate(CASES):
+        if name != group:
+            continue
+        general = modes["general"][position]
+        fast = modes["fast"][position]
+        both = outcome(sdk.parse_workout, case)
+        where = f"{group} #{index}"
+        assert same(both, general), where
+        if expected_path == WALKED:
+            assert fast[0] == "ok", (where, fast)
+            assert same(fast, general), where
+        else:
+            assert fast == ("RuntimeError", "the fast read gave up"), (where, fast)
+
+
+def test_cuts_of_every_length_agree(modes):
+    """Each prefix of a session ends in the same outcome through both readers."""
+    session = SESSIONS[1]
+    cuts = [session[:n] for n in range(0, len(session), 7)]
+    general = in_mode("general", cuts)
+    for cut, expected in zip(cuts, general):
+        assert same(outcome(sdk.parse_workout, cut), expected), len(cut)
+
+
+def test_names_and_tags_are_shared_interned_strs():
+    first = sdk.parse_workout(SESSIONS[0])
+    second = sdk.parse_workout(SESSIONS[1])
+    assert first["root"]["kind"]["type"] is second["root"]["kind"]["type"]
+    assert list(first)[0] is list(second)[0] == "id"
+    tag = first["root"]["payload"]["type"]
+    assert sys.intern(tag) is tag
+
+
+def test_a_walk_given_up_late_leaves_nothing_behind():
+    """Everything built before the walk gives up at the last byte is released."""
+    import tracemalloc
+
+    late = PLAN[:-1] + " x"
+    with pytest.raises(ValueError):
+        sdk.parse_workout(late)
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(10):
+            with pytest.raises(ValueError):
+                sdk.parse_workout(late)
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    # One call's objects take several times the text; ten leaked would be megabytes.
+    assert grown < len(late) // 4, grown
