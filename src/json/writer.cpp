@@ -20,6 +20,14 @@ void Writer::grow(std::size_t n) {
     end_ = fresh + capacity;
 }
 
+bool Writer::clear_down_to(std::size_t capacity) {
+    clear();
+    if (this->capacity() <= capacity) return true;
+    if (!shrink_buffer(begin_, this->capacity(), capacity)) return false;
+    end_ = begin_ + capacity;
+    return true;
+}
+
 void Writer::u64(std::uint64_t v) {
     scalar_start();
     char* p = room(20);

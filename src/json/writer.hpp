@@ -71,6 +71,10 @@ public:
     void reserve(std::size_t capacity) {
         if (capacity > this->capacity()) grow(capacity - static_cast<std::size_t>(cursor_ - begin_));
     }
+    // Empties the writer and lets its room go past `capacity` (a multiple of the page
+    // size), keeping the first `capacity` bytes where they are; false when its buffer
+    // cannot shrink in place (it is not mapped), and nothing changed.
+    bool clear_down_to(std::size_t capacity);
 
 private:
     static constexpr std::size_t kSlack = 64;

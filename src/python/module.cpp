@@ -46,11 +46,13 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
 
 // The indented form of a compact text is up to about three times its size (more for a
 // deep tree); reserved pages that are never written cost nothing.  The writer is kept
-// for the thread's next call, up to a size, so that the pages of its buffer are not
-// mapped and faulted in afresh each time; with the arena's spare blocks a thread keeps
-// at most 4 MiB between calls.
+// for the thread's next call, so that the pages of its buffer stay resident rather than
+// being mapped and faulted in afresh each time: whole up to kKeptBytes, else its first
+// kKeptOfLarge (a thread that wrote a large document holds the arena's spare blocks
+// too).  With those a thread keeps at most 4 MiB between calls.
 Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     constexpr std::size_t kKeptBytes = std::size_t{2} << 20;
+    constexpr std::size_t kKeptOfLarge = std::size_t{1} << 20;
     thread_local std::unique_ptr<json::Writer> kept;
     std::unique_ptr<json::Writer> writer = std::move(kept);
     if (writer == nullptr) writer = std::make_unique<json::Writer>();
@@ -58,7 +60,7 @@ Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     writer->reserve(3 * text.size() + 4096);
     model::write_document(*writer, workout);
     Outcome result = new_str(writer->view());
-    if (writer->capacity() <= kKeptBytes) kept = std::move(writer);
+    if (writer->capacity() <= kKeptBytes || writer->clear_down_to(kKeptOfLarge)) kept = std::move(writer);
     return result;
 }
 
