@@ -53,6 +53,7 @@ void Writer::f64(double d) {
 
 void Writer::write_string(std::string_view s) {
     static constexpr char hex[] = "0123456789abcdef";
+    shape_.add(s.data(), s.size());
     *room(1) = '"';
     ++cursor_;
     // Runs that need no escape (no quote, backslash or control byte) are copied whole.

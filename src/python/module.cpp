@@ -59,7 +59,7 @@ Outcome to_json_step(const model::Workout& workout, std::string_view text) {
     writer->clear();
     writer->reserve(3 * text.size() + 4096);
     model::write_document(*writer, workout);
-    Outcome result = new_str(writer->view());
+    Outcome result = new_str(writer->view(), writer->shape());
     if (writer->capacity() <= kKeptBytes || writer->clear_down_to(kKeptOfLarge)) kept = std::move(writer);
     return result;
 }

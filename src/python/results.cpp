@@ -26,6 +26,40 @@ bool is_ascii(std::string_view s) {
     return (high & highs) == 0;
 }
 
+// Decodes well-formed UTF-8 into code units of type Unit, each wide enough for every
+// character of the text; runs of eight ASCII bytes are widened without looking at each.
+template <class Unit>
+void decode_into(Unit* out, const unsigned char* p, const unsigned char* end) {
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if ((w & highs) == 0) {
+                for (int i = 0; i < 8; ++i) out[i] = p[i];
+                out += 8;
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned c = *p;
+        if (c < 0x80) {
+            *out++ = static_cast<Unit>(c);
+            p += 1;
+        } else if (c < 0xE0) {
+            *out++ = static_cast<Unit>(((c & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+        } else if (c < 0xF0) {
+            *out++ = static_cast<Unit>(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            *out++ = static_cast<Unit>(((c & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) |
+                                       (p[3] & 0x3F));
+            p += 4;
+        }
+    }
+}
+
 }  // namespace
 
 PyObject* make_str(std::string_view text) {
@@ -39,6 +73,27 @@ Outcome new_str(std::string_view text) {
     PyRef str = PyRef::steal(make_str(text));
     if (!str) {
         return std::unexpected(BoundaryError::api_call_failed());
+    }
+    return str;
+}
+
+Outcome new_str(std::string_view text, const json::Utf8Shape& shape) {
+    const auto length = static_cast<Py_ssize_t>(text.size() - shape.continuations);
+    PyRef str = PyRef::steal(PyUnicode_New(length, shape.max_char()));
+    if (!str) {
+        return std::unexpected(BoundaryError::api_call_failed());
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    void* data = PyUnicode_DATA(str.get());
+    if (shape.max_byte < 0x80) {
+        if (!text.empty()) std::memcpy(data, text.data(), text.size());
+    } else {
+        switch (PyUnicode_KIND(str.get())) {
+            case PyUnicode_1BYTE_KIND: decode_into(static_cast<Py_UCS1*>(data), p, end); break;
+            case PyUnicode_2BYTE_KIND: decode_into(static_cast<Py_UCS2*>(data), p, end); break;
+            default: decode_into(static_cast<Py_UCS4*>(data), p, end); break;
+        }
     }
     return str;
 }
