@@ -97,6 +97,10 @@ public:
         scalar_start();
         write_string(s);
     }
+    // A JSON value whose strings hold no escapes and no control bytes and whose other
+    // scalars are already as this writer writes them, laid out as this writer lays out
+    // values: only the whitespace between its tokens changes.
+    void reindent(std::string_view text);
 
     // The text so far, valid until the writer is written to, cleared or destroyed.
     std::string_view view() const { return {begin_, static_cast<std::size_t>(cursor_ - begin_)}; }

@@ -42,7 +42,11 @@ constexpr bool same_member() {
 
 // What a walk tells its sink; this one listens to nothing.  `Member` is the member
 // pointer of the field a value belongs to (nullptr for list elements and map values).
+// Numbers are converted only for a sink that wants them (kWantsNumbers, true unless it
+// says otherwise); the form they are checked against is the same either way.
 struct NoSink {
+    static constexpr bool kWantsNumbers = false;
+
     template <class T>
     void begin() {}
     template <class T>
@@ -53,7 +57,45 @@ struct NoSink {
     void variant(std::size_t) {}
     template <auto Member>
     void list_size(std::size_t) {}
+    // Right before the value of field I (declaration index) of the record description D.
+    template <class D, std::size_t I>
+    void field() {}
+    // An optional given as null; nothing else is sent for it.
+    template <auto Member>
+    void null() {}
+    // A typed number (field, map value, list element or sample) and its text.
+    template <auto Member>
+    void number(std::string_view, const json::Number&) {}
+    // A key of a typed map, before its value.
+    void key(std::string_view) {}
+    // After the opening bracket of a list.
+    template <auto Member>
+    void list_begin() {}
+    // An unknown member skipped, with the text of its value.
+    void unknown(std::string_view, const char*, const char*) {}
+    // A free-form value, checked and dropped, with its text.
+    template <auto Member>
+    void free_value(const char*, const char*) {}
+    // After the opening brace of a typed map (a flattened one too), and its size after its
+    // closing brace.
+    template <auto Member>
+    void map_begin() {}
+    template <auto Member>
+    void map_size(std::size_t) {}
+    // A unit variant given with a null content.
+    template <class E>
+    void unit_null() {}
 };
+
+// Whether the walk converts numbers for Sink.
+template <class Sink>
+constexpr bool wants_numbers() {
+    if constexpr (requires { Sink::kWantsNumbers; }) {
+        return Sink::kWantsNumbers;
+    } else {
+        return true;
+    }
+}
 
 template <class F>
 struct MemberType;
@@ -157,6 +199,26 @@ private:
             return false;
         }
         p_ += word.size();
+        return true;
+    }
+
+    // A typed number, converted when the sink wants it, and told to the sink.
+    template <auto Member, bool Value = wants_numbers<Sink>()>
+    bool typed_number(json::Number& n) {
+        peek();
+        const char* from = p_;
+        if (!number<Value>(n)) return false;
+        sink_.template number<Member>(std::string_view(from, static_cast<std::size_t>(p_ - from)), n);
+        return true;
+    }
+
+    // Any value, checked and dropped, with its text told to the sink as `tell(begin, end)`.
+    template <class Tell>
+    bool any_told(Tell&& tell) {
+        peek();
+        const char* from = p_;
+        if (!any()) return false;
+        tell(from, static_cast<const char*>(p_));
         return true;
     }
 
@@ -301,23 +363,42 @@ private:
             return true;
         } else if constexpr (std::is_same_v<T, double>) {
             json::Number n;
-            return number<false>(n);
+            return typed_number<Member>(n);
         } else if constexpr (std::is_same_v<T, std::uint32_t> || std::is_same_v<T, std::uint64_t>) {
             json::Number n;
-            return number<true>(n) && n.kind == json::Number::Kind::Unsigned && n.u <= std::numeric_limits<T>::max();
+            peek();
+            const char* from = p_;
+            if (!number<true>(n) || n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) {
+                return false;
+            }
+            sink_.template number<Member>(std::string_view(from, static_cast<std::size_t>(p_ - from)), n);
+            return true;
         } else if constexpr (std::is_same_v<T, JsonValue>) {
-            return any();
+            return any_told([&](const char* b, const char* e) { sink_.template free_value<Member>(b, e); });
         } else if constexpr (IsOptional<T>::value) {
-            if (peek() == 'n') return literal("null");
+            if (peek() == 'n') {
+                if (!literal("null")) return false;
+                sink_.template null<Member>();
+                return true;
+            }
             return value<typename T::value_type, Member>();
         } else if constexpr (IsVector<T>::value) {
             return list<typename T::value_type, Member>();
         } else if constexpr (IsSortedMap<T>::value) {
             if (peek() != '{' || !enter()) return false;
-            if (!members(false, [&] { return key() && value<typename MapValue<T>::type, nullptr>(); })) {
+            sink_.template map_begin<Member>();
+            std::size_t n = 0;
+            if (!members(false, [&] {
+                    auto k = key();
+                    if (!k) return false;
+                    sink_.key(*k);
+                    ++n;
+                    return value<typename MapValue<T>::type, nullptr>();
+                })) {
                 return false;
             }
             leave();
+            sink_.template map_size<Member>(n);
             return true;
         } else {
             using D = Describe<T>;
@@ -337,6 +418,7 @@ private:
     template <class E, auto Member>
     bool list() {
         if (peek() != '[' || !enter()) return false;
+        sink_.template list_begin<Member>();
         std::size_t n = 0;
         if (peek() == ']') {
             ++p_;
@@ -346,8 +428,9 @@ private:
                 json::Number number;
                 const int c = peek();
                 if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
-                const char* stop = json::scan_plain_number<false>(p_, end_, number);
+                const char* stop = json::scan_plain_number<wants_numbers<Sink>()>(p_, end_, number);
                 if (stop == nullptr) return false;
+                sink_.template number<nullptr>(std::string_view(p_, static_cast<std::size_t>(stop - p_)), number);
                 p_ = stop;
                 ++n;
                 if (p_ < end_ && *p_ == ',') {
@@ -395,7 +478,10 @@ private:
     bool field_at(std::size_t index) {
         bool ok = false;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((index == I ? (ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true) : false) || ...);
+            (void)((index == I ? (sink_.template field<D, I>(),
+                                  ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true)
+                               : false) ||
+                   ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ok;
     }
@@ -419,7 +505,10 @@ private:
         const bool ok = members(after_tag, [&] {
             const auto index = field_key<D>();
             if (!index) return false;
-            if (*index == field_count<D>()) return !(after_tag && other_ == "type") && any();
+            if (*index == field_count<D>()) {
+                return !(after_tag && other_ == "type") &&
+                       any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
+            }
             const std::uint32_t bit = std::uint32_t{1} << *index;
             if ((seen & bit) != 0) return false;
             seen |= bit;
@@ -476,7 +565,9 @@ private:
     bool content() {
         using A = Alt<E, I>;
         if constexpr (UnitAlternative<A>) {
-            return peek() == 'n' && literal("null");
+            if (peek() != 'n' || !literal("null")) return false;
+            sink_.template unit_null<E>();
+            return true;
         } else if constexpr (NewtypeAlternative<A>) {
             return value<decltype(A::value), &A::value>();
         } else {
@@ -495,7 +586,7 @@ private:
         if (!members(true, [&] {
                 auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
                 if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
-                if (*k == 2) return any();
+                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
                 return dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); });
             })) {
@@ -517,10 +608,20 @@ private:
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
                 using A = Alt<E, I>;
                 if constexpr (Describe<A>::style == Style::Flatten) {
-                    return members(true, [&] {
-                        auto k = name_at<1>([](auto) { return std::string_view("type"); });
-                        return k && *k == 1 && take(':') && any();
-                    });
+                    constexpr auto member = Describe<A>::member;
+                    sink_.template map_begin<member>();
+                    std::size_t n = 0;
+                    if (!members(true, [&] {
+                            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+                            if (!k || *k != 1 || !take(':')) return false;
+                            sink_.key(other_);
+                            ++n;
+                            return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
+                        })) {
+                        return false;
+                    }
+                    sink_.template map_size<member>(n);
+                    return true;
                 } else {
                     sink_.template begin<A>();
                     if (!record_members<A, true>()) return false;

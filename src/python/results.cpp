@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrik::python {
 
 namespace {
@@ -26,21 +30,60 @@ bool is_ascii(std::string_view s) {
     return (high & highs) == 0;
 }
 
+// Sixteen ASCII bytes widened to code units of type Unit.
+template <class Unit>
+void widen16(Unit* out, const unsigned char* p) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if constexpr (sizeof(Unit) == 1) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    } else {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i lo = _mm_unpacklo_epi8(v, zero);
+        const __m128i hi = _mm_unpackhi_epi8(v, zero);
+        if constexpr (sizeof(Unit) == 2) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), hi);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(lo, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(lo, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi16(hi, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_unpackhi_epi16(hi, zero));
+        }
+    }
+#else
+    for (int i = 0; i < 16; ++i) out[i] = p[i];
+#endif
+}
+
+// The number of ASCII bytes that the sixteen at p begin with.
+inline int ascii_prefix16(const unsigned char* p) {
+#if defined(__SSE2__)
+    const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return mask == 0 ? 16 : __builtin_ctz(static_cast<unsigned>(mask));
+#else
+    int n = 0;
+    while (n < 16 && p[n] < 0x80) ++n;
+    return n;
+#endif
+}
+
 // Decodes well-formed UTF-8 into code units of type Unit, each wide enough for every
-// character of the text; runs of eight ASCII bytes are widened without looking at each.
+// character of the text; ASCII runs go sixteen bytes at a time.
 template <class Unit>
 void decode_into(Unit* out, const unsigned char* p, const unsigned char* end) {
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
     while (p < end) {
-        if (end - p >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            if ((w & highs) == 0) {
-                for (int i = 0; i < 8; ++i) out[i] = p[i];
-                out += 8;
-                p += 8;
+        if (end - p >= 16) {
+            const int ascii = ascii_prefix16(p);
+            if (ascii == 16) {
+                widen16(out, p);
+                out += 16;
+                p += 16;
                 continue;
             }
+            for (int i = 0; i < ascii; ++i) out[i] = p[i];
+            out += ascii;
+            p += ascii;
         }
         const unsigned c = *p;
         if (c < 0x80) {
