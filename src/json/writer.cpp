@@ -133,19 +133,31 @@ void Writer::reindent(std::string_view text) {
                 ++p;
                 break;
             case kScalar: {
-                // A number or a literal as this writer writes them: at most 32 bytes.
-                char* o = room(32);
-                if (end - p >= 32) {
-                    std::memcpy(o, p, 32);
-                    const std::size_t n = scalar_size(p);
-                    cursor_ = o + n;
-                    p += n;
-                    break;
+                // Numbers or literals as this writer writes them (at most 32 bytes each),
+                // and the commas between them, in one loop: runs of samples are the bulk
+                // of a recording.
+                for (;;) {
+                    char* o = room(32 + 2 + indent);
+                    if (end - p >= 32) {
+                        std::memcpy(o, p, 32);
+                        const std::size_t n = scalar_size(p);
+                        o += n;
+                        p += n;
+                    } else {
+                        do {
+                            *o++ = *p++;
+                        } while (p < end && token(*p) == kScalar);
+                    }
+                    cursor_ = o;
+                    if (p == end || *p != ',') break;
+                    const char* next = p + 1;
+                    while (next < end && token(*next) == kSpace) ++next;
+                    if (next == end || token(*next) != kScalar) break;
+                    *o++ = ',';
+                    *o++ = '\n';
+                    cursor_ = spaces(o, indent);
+                    p = next;
                 }
-                do {
-                    *o++ = *p++;
-                } while (p < end && token(*p) == kScalar);
-                cursor_ = o;
                 break;
             }
         }
