@@ -169,6 +169,15 @@ private:
         return true;
     }
 
+    // Whether the sink has seen enough to know that the walk is of no more use to it.
+    bool stopped() const {
+        if constexpr (requires { sink_.stopped(); }) {
+            return sink_.stopped();
+        } else {
+            return false;
+        }
+    }
+
     bool enter() {
         if (++depth_ > kMaxDepth) return false;
         ++p_;
@@ -297,7 +306,7 @@ private:
             c = peek();
         }
         for (;;) {
-            if (c != '"' || !on_member()) return false;
+            if (c != '"' || !on_member() || stopped()) return false;
             c = peek();
             if (c == ',') {
                 ++p_;

@@ -202,6 +202,8 @@ public:
     static constexpr bool kWantsNumbers = true;
 
     bool written() const { return written_; }
+    // Once the text is known not to be in written form, the walk can give up.
+    bool stopped() const { return !written_; }
 
     template <class T>
     void begin() {
