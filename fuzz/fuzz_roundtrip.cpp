@@ -31,6 +31,7 @@
 #include "model/arena.hpp"
 #include "model/document.hpp"
 #include "model/emit.hpp"
+#include "model/fast_write.hpp"
 #include "model/survey.hpp"
 #include "model/write.hpp"
 #include "arrow/table.hpp"
@@ -402,6 +403,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         if (objects.live() != 0) fail("the builder leaves values unreleased", text);
+    }
+    // Writing a text in written form straight from its bytes must give, byte for byte, what
+    // the general reading written back gives; and the general reading must accept it.  The
+    // text written back, when taken the direct way, must come out unchanged.
+    {
+        tavrik::json::Writer direct;
+        if (tavrik::model::write_written_form(text, direct)) {
+            if (!general) fail("the direct writing accepts what the general reading refuses", general.error().display());
+            const std::string expected = tavrik::model::write_document(*general);
+            if (direct.view() != expected) fail("the direct writing differs from the general one", text);
+            if (!valid_utf8(direct.view())) fail("the direct writing is not valid UTF-8", direct.view());
+        }
+        if (general) {
+            const std::string expected = tavrik::model::write_document(*general);
+            tavrik::json::Writer again;
+            if (tavrik::model::write_written_form(expected, again) && again.view() != expected) {
+                fail("written text is not a fixed point of the direct writing", expected);
+            }
+        }
     }
     // Checking the samples without keeping them must refuse exactly what keeping refuses.
     {

@@ -68,4 +68,14 @@ void* grow_buffer(void* p, std::size_t old_bytes, std::size_t bytes, std::size_t
     return fresh;
 }
 
+bool shrink_buffer([[maybe_unused]] void* p, [[maybe_unused]] std::size_t old_bytes,
+                   [[maybe_unused]] std::size_t bytes) noexcept {
+#if !defined(TAVRIK_PAGES_FROM_HEAP)
+    if (p != nullptr && mapped(old_bytes) && mapped(bytes) && bytes < old_bytes) {
+        return munmap(static_cast<char*>(p) + bytes, old_bytes - bytes) == 0;
+    }
+#endif
+    return false;
+}
+
 }  // namespace tavrik::json

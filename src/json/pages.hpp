@@ -20,5 +20,9 @@ void free_buffer(void* p, std::size_t bytes) noexcept;
 // A buffer of `bytes` holding the first `used` bytes of `p` (`old_bytes` large), which is
 // freed; large buffers grow in place where the system can move their pages.
 void* grow_buffer(void* p, std::size_t old_bytes, std::size_t bytes, std::size_t used);
+// Gives the pages of a mapped buffer past its first `bytes` (a multiple of the page size)
+// back to the system and keeps the rest where it is, resident.  False, with nothing
+// changed, for a buffer that is not mapped.
+bool shrink_buffer(void* p, std::size_t old_bytes, std::size_t bytes) noexcept;
 
 }  // namespace tavrik::json

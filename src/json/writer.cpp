@@ -1,5 +1,9 @@
 #include "json/writer.hpp"
 
+#include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <charconv>
 #include <cmath>
 
@@ -18,6 +22,147 @@ void Writer::grow(std::size_t n) {
     begin_ = fresh;
     cursor_ = fresh + size;
     end_ = fresh + capacity;
+}
+
+bool Writer::clear_down_to(std::size_t capacity) {
+    clear();
+    if (this->capacity() <= capacity) return true;
+    if (!shrink_buffer(begin_, this->capacity(), capacity)) return false;
+    end_ = begin_ + capacity;
+    return true;
+}
+
+namespace {
+
+// What each byte starts in a JSON text whose strings have no escapes.
+enum Token : unsigned char { kScalar, kSpace, kQuote, kOpen, kClose, kComma, kColon };
+constexpr auto kTokens = [] {
+    std::array<Token, 256> t{};
+    for (unsigned char c : {' ', '\n', '\t', '\r'}) t[c] = kSpace;
+    t['"'] = kQuote;
+    t['{'] = t['['] = kOpen;
+    t['}'] = t[']'] = kClose;
+    t[','] = kComma;
+    t[':'] = kColon;
+    return t;
+}();
+
+Token token(char c) { return kTokens[static_cast<unsigned char>(c)]; }
+
+// The length of the scalar at p (at most 32 bytes, all readable): up to the first
+// whitespace, comma or closing bracket.
+std::size_t scalar_size(const char* p) {
+#if defined(__SSE2__)
+    for (int half = 0; half < 2; ++half) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * half));
+        const __m128i ends = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8(']'))),
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('}')),
+                         _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(' ')), v)));
+        if (const int mask = _mm_movemask_epi8(ends); mask != 0) {
+            return static_cast<std::size_t>(16 * half + __builtin_ctz(static_cast<unsigned>(mask)));
+        }
+    }
+    return 32;
+#else
+    std::size_t n = 1;
+    while (n < 32 && token(p[n]) == kScalar) ++n;
+    return n;
+#endif
+}
+
+}  // namespace
+
+void Writer::reindent(std::string_view text) {
+    scalar_start();
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    std::size_t indent = 2 * level_;
+    while (p < end) {
+        const char c = *p;
+        switch (token(c)) {
+            case kSpace: ++p; break;
+            case kQuote: {
+                const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
+                const std::size_t stop = scan_string(text.data(), from, text.size());
+                shape_.add(text.data() + from, stop - from);
+                const std::size_t n = stop - from + 2;
+                std::memcpy(room(n), p, n);
+                cursor_ += n;
+                p += n;
+                break;
+            }
+            case kOpen: {
+                const char close = c == '{' ? '}' : ']';
+                ++p;
+                while (p < end && token(*p) == kSpace) ++p;
+                char* o = room(2 + indent + 2);
+                *o++ = c;
+                if (p < end && *p == close) {
+                    *o++ = close;
+                    cursor_ = o;
+                    ++p;
+                    break;
+                }
+                indent += 2;
+                *o++ = '\n';
+                cursor_ = spaces(o, indent);
+                break;
+            }
+            case kClose: {
+                indent -= 2;
+                char* o = room(2 + indent);
+                *o++ = '\n';
+                o = spaces(o, indent);
+                *o++ = c;
+                cursor_ = o;
+                ++p;
+                break;
+            }
+            case kComma: {
+                char* o = room(2 + indent);
+                *o++ = ',';
+                *o++ = '\n';
+                cursor_ = spaces(o, indent);
+                ++p;
+                break;
+            }
+            case kColon:
+                std::memcpy(room(2), ": ", 2);
+                cursor_ += 2;
+                ++p;
+                break;
+            case kScalar: {
+                // Numbers or literals as this writer writes them (at most 32 bytes each),
+                // and the commas between them, in one loop: runs of samples are the bulk
+                // of a recording.
+                for (;;) {
+                    char* o = room(32 + 2 + indent);
+                    if (end - p >= 32) {
+                        std::memcpy(o, p, 32);
+                        const std::size_t n = scalar_size(p);
+                        o += n;
+                        p += n;
+                    } else {
+                        do {
+                            *o++ = *p++;
+                        } while (p < end && token(*p) == kScalar);
+                    }
+                    cursor_ = o;
+                    if (p == end || *p != ',') break;
+                    const char* next = p + 1;
+                    while (next < end && token(*next) == kSpace) ++next;
+                    if (next == end || token(*next) != kScalar) break;
+                    *o++ = ',';
+                    *o++ = '\n';
+                    cursor_ = spaces(o, indent);
+                    p = next;
+                }
+                break;
+            }
+        }
+    }
+    has_value_ = true;
 }
 
 void Writer::u64(std::uint64_t v) {
@@ -45,6 +190,7 @@ void Writer::f64(double d) {
 
 void Writer::write_string(std::string_view s) {
     static constexpr char hex[] = "0123456789abcdef";
+    shape_.add(s.data(), s.size());
     *room(1) = '"';
     ++cursor_;
     // Runs that need no escape (no quote, backslash or control byte) are copied whole.

@@ -15,6 +15,47 @@
 
 namespace tavrik::json {
 
+// What a UTF-8 text holds beyond its bytes, so that a string of the right width can be
+// made for it and filled in one pass: how many of its bytes continue a character, and its
+// largest byte, which tells the widest character (below 0x80 only ASCII, up to 0xC3 up to
+// U+00FF, up to 0xEF up to U+FFFF, else beyond).
+struct Utf8Shape {
+    std::size_t continuations = 0;
+    unsigned char max_byte = 0;
+
+    // Takes in n more bytes of the text.
+    void add(const char* p, std::size_t n) {
+        constexpr std::uint64_t highs = 0x8080808080808080ULL;
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if ((w & highs) != 0) add_bytes(p + i, 8);
+        }
+        if (i < n) {
+            std::uint64_t w = 0;
+            std::memcpy(&w, p + i, n - i);
+            if ((w & highs) != 0) add_bytes(p + i, n - i);
+        }
+    }
+    // The largest code point the text may hold, as a string of its width takes it.
+    std::uint32_t max_char() const {
+        if (max_byte < 0x80) return 0x7F;
+        if (max_byte <= 0xC3) return 0xFF;
+        if (max_byte <= 0xEF) return 0xFFFF;
+        return 0x10FFFF;
+    }
+
+private:
+    void add_bytes(const char* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto c = static_cast<unsigned char>(p[i]);
+            continuations += (c & 0xC0) == 0x80;
+            if (c > max_byte) max_byte = c;
+        }
+    }
+};
+
 class Writer {
 public:
     explicit Writer(std::size_t capacity = 0) { reserve(capacity); }
@@ -56,21 +97,33 @@ public:
         scalar_start();
         write_string(s);
     }
+    // A JSON value whose strings hold no escapes and no control bytes and whose other
+    // scalars are already as this writer writes them, laid out as this writer lays out
+    // values: only the whitespace between its tokens changes.
+    void reindent(std::string_view text);
 
     // The text so far, valid until the writer is written to, cleared or destroyed.
     std::string_view view() const { return {begin_, static_cast<std::size_t>(cursor_ - begin_)}; }
     std::string take() const { return std::string(view()); }
     std::size_t capacity() const { return static_cast<std::size_t>(end_ - begin_); }
+    // The shape of the text so far: only strings can hold anything but ASCII, and they
+    // are tallied as they are written.
+    const Utf8Shape& shape() const { return shape_; }
     // Empties the writer for a new document, keeping its room.
     void clear() {
         cursor_ = begin_;
         level_ = 0;
         has_value_ = false;
         pending_key_ = false;
+        shape_ = {};
     }
     void reserve(std::size_t capacity) {
         if (capacity > this->capacity()) grow(capacity - static_cast<std::size_t>(cursor_ - begin_));
     }
+    // Empties the writer and lets its room go past `capacity` (a multiple of the page
+    // size), keeping the first `capacity` bytes where they are; false when its buffer
+    // cannot shrink in place (it is not mapped), and nothing changed.
+    bool clear_down_to(std::size_t capacity);
 
 private:
     static constexpr std::size_t kSlack = 64;
@@ -140,6 +193,7 @@ private:
     std::size_t level_ = 0;
     bool has_value_ = false;
     bool pending_key_ = false;
+    Utf8Shape shape_;
 };
 
 }  // namespace tavrik::json

@@ -46,6 +46,8 @@ constexpr bool same_member() {
 
 // What a walk tells its sink; this one listens to nothing.  `Member` is the member
 // pointer of the field a value belongs to (nullptr for list elements and map values).
+// Numbers are converted only for a sink that wants them (kWantsNumbers, true unless it
+// says otherwise); the form they are checked against is the same either way.
 struct NoSink {
     template <class T>
     void begin() {}
@@ -57,8 +59,7 @@ struct NoSink {
     void variant(std::size_t) {}
     template <auto Member>
     void list_size(std::size_t) {}
-
-    // Right before the value of field I of the record description D.
+    // Right before the value of field I (declaration index) of the record description D.
     template <class D, std::size_t I>
     void field() {}
     // An optional given as null; nothing else is sent for it.
@@ -72,19 +73,33 @@ struct NoSink {
     // Before the first element of a list; list_size() comes after the last.
     template <auto Member>
     void list_begin() {}
+    // An unknown member skipped, with the text of its value.
+    void unknown(std::string_view, const char*, const char*) {}
     // A free-form value, checked, with its text.
     template <auto Member>
     void free_value(const char*, const char*) {}
-    // Around a map of typed values.
+    // Around a map of typed values: after its opening brace, after its last value, and
+    // its size after its closing brace.
     template <auto Member>
     void map_begin() {}
     template <auto Member>
     void map_end() {}
+    template <auto Member>
+    void map_size(std::size_t) {}
+    // The free members of a flattened record (each a key and a free value): after the
+    // tag, and their count at the closing brace.
+    template <auto Member>
+    void flat_begin() {}
+    template <auto Member>
+    void flat_size(std::size_t) {}
     // Around a tagged value of enumeration E, whatever its form (the tag comes between).
     template <class E>
     void enum_begin() {}
     template <class E>
     void enum_end() {}
+    // A unit variant given with a null content.
+    template <class E>
+    void unit_null() {}
 };
 
 // Whether the walk converts numbers for the sink; one that declares
@@ -187,6 +202,15 @@ private:
         return true;
     }
 
+    // Whether the sink has seen enough to know that the walk is of no more use to it.
+    bool stopped() const {
+        if constexpr (requires { sink_.stopped(); }) {
+            return sink_.stopped();
+        } else {
+            return false;
+        }
+    }
+
     bool enter() {
         if (++depth_ > kMaxDepth) return false;
         ++p_;
@@ -217,6 +241,16 @@ private:
             return false;
         }
         p_ += word.size();
+        return true;
+    }
+
+    // Any value, checked and dropped, with its text told to the sink as `tell(begin, end)`.
+    template <class Tell>
+    bool any_told(Tell&& tell) {
+        peek();
+        const char* from = p_;
+        if (!any()) return false;
+        tell(from, static_cast<const char*>(p_));
         return true;
     }
 
@@ -295,7 +329,7 @@ private:
             c = peek();
         }
         for (;;) {
-            if (c != '"' || !on_member()) return false;
+            if (c != '"' || !on_member() || stopped()) return false;
             c = peek();
             if (c == ',') {
                 ++p_;
@@ -363,11 +397,7 @@ private:
                              std::is_same_v<T, std::uint64_t>) {
             return typed_number<T, Member>();
         } else if constexpr (std::is_same_v<T, JsonValue>) {
-            peek();
-            const char* from = p_;
-            if (!any()) return false;
-            sink_.template free_value<Member>(from, p_);
-            return true;
+            return any_told([&](const char* b, const char* e) { sink_.template free_value<Member>(b, e); });
         } else if constexpr (IsOptional<T>::value) {
             if (peek() == 'n') {
                 if (!literal("null")) return false;
@@ -380,16 +410,19 @@ private:
         } else if constexpr (IsSortedMap<T>::value) {
             if (peek() != '{' || !enter()) return false;
             sink_.template map_begin<Member>();
+            std::size_t n = 0;
             if (!members(false, [&] {
                     auto k = key();
                     if (!k) return false;
                     sink_.key(*k);
+                    ++n;
                     return value<typename MapValue<T>::type, nullptr>();
                 })) {
                 return false;
             }
             sink_.template map_end<Member>();
             leave();
+            sink_.template map_size<Member>(n);
             return true;
         } else {
             using D = Describe<T>;
@@ -544,7 +577,10 @@ private:
         const bool ok = members(after_tag, [&] {
             const auto index = field_key<D>();
             if (!index) return false;
-            if (*index == field_count<D>()) return !(after_tag && other_ == "type") && any();
+            if (*index == field_count<D>()) {
+                return !(after_tag && other_ == "type") &&
+                       any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
+            }
             const std::uint32_t bit = std::uint32_t{1} << *index;
             if ((seen & bit) != 0) return false;
             seen |= bit;
@@ -601,7 +637,9 @@ private:
     bool content() {
         using A = Alt<E, I>;
         if constexpr (UnitAlternative<A>) {
-            return peek() == 'n' && literal("null");
+            if (peek() != 'n' || !literal("null")) return false;
+            sink_.template unit_null<E>();
+            return true;
         } else if constexpr (NewtypeAlternative<A>) {
             return value<decltype(A::value), &A::value>();
         } else {
@@ -622,7 +660,7 @@ private:
         if (!members(true, [&] {
                 auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
                 if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
-                if (*k == 2) return any();
+                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
                 return dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); });
             })) {
@@ -647,16 +685,20 @@ private:
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
                 using A = Alt<E, I>;
                 if constexpr (Describe<A>::style == Style::Flatten) {
-                    return members(true, [&] {
-                        auto k = name_at<1>([](auto) { return std::string_view("type"); });
-                        if (!k || *k != 1 || !take(':')) return false;
-                        sink_.key(other_);
-                        peek();
-                        const char* from = p_;
-                        if (!any()) return false;
-                        sink_.template free_value<nullptr>(from, p_);
-                        return true;
-                    });
+                    constexpr auto member = Describe<A>::member;
+                    sink_.template flat_begin<member>();
+                    std::size_t n = 0;
+                    if (!members(true, [&] {
+                            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+                            if (!k || *k != 1 || !take(':')) return false;
+                            sink_.key(other_);
+                            ++n;
+                            return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
+                        })) {
+                        return false;
+                    }
+                    sink_.template flat_size<member>(n);
+                    return true;
                 } else {
                     sink_.template begin<A>();
                     if (!record_members<A, true>()) return false;

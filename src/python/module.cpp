@@ -9,6 +9,7 @@
 
 #include "model/arena.hpp"
 #include "model/document.hpp"
+#include "model/fast_write.hpp"
 #include "model/write.hpp"
 #include "ops/count.hpp"
 #include "ops/node_view.hpp"
@@ -48,20 +49,36 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
 
 // The indented form of a compact text is up to about three times its size (more for a
 // deep tree); reserved pages that are never written cost nothing.  The writer is kept
-// for the thread's next call, up to a size, so that the pages of its buffer are not
-// mapped and faulted in afresh each time; with the arena's spare blocks a thread keeps
-// at most 4 MiB between calls.
-Outcome to_json_step(const model::Workout& workout, std::string_view text) {
+// for the thread's next call, so that the pages of its buffer stay resident rather than
+// being mapped and faulted in afresh each time: whole up to kKeptBytes, else its first
+// kKeptOfLarge (a thread that wrote a large document holds the arena's spare blocks
+// too).  With those a thread keeps at most 4 MiB between calls.
+// `write` fills the writer and says whether it did; nothing when it did not.
+template <class Write>
+std::optional<Outcome> with_kept_writer(std::string_view text, Write&& write) {
     constexpr std::size_t kKeptBytes = std::size_t{2} << 20;
+    constexpr std::size_t kKeptOfLarge = std::size_t{1} << 20;
     thread_local std::unique_ptr<json::Writer> kept;
     std::unique_ptr<json::Writer> writer = std::move(kept);
     if (writer == nullptr) writer = std::make_unique<json::Writer>();
     writer->clear();
     writer->reserve(3 * text.size() + 4096);
-    model::write_document(*writer, workout);
-    Outcome result = new_str(writer->view());
-    if (writer->capacity() <= kKeptBytes) kept = std::move(writer);
+    std::optional<Outcome> result;
+    if (write(*writer)) result = new_str(writer->view(), writer->shape());
+    if (writer->capacity() <= kKeptBytes || writer->clear_down_to(kKeptOfLarge)) kept = std::move(writer);
     return result;
+}
+
+Outcome to_json_step(const model::Workout& workout, std::string_view text) {
+    return *with_kept_writer(text, [&](json::Writer& writer) {
+        model::write_document(writer, workout);
+        return true;
+    });
+}
+
+// A text already in written form is written without a model; nothing for any other.
+std::optional<Outcome> to_json_text_step(std::string_view text) {
+    return with_kept_writer(text, [&](json::Writer& writer) { return model::write_written_form(text, writer); });
 }
 
 // The same two on the node entries of a text walked in its common form, without a model.
@@ -86,6 +103,10 @@ constexpr Step steps[] = {parse_workout_step, validate_workout_step, count_sets_
 static_assert(std::size(steps) == surface::functions.size());
 constexpr NodesStep nodes_steps[] = {nullptr, validate_nodes_step, count_nodes_step, nullptr};
 static_assert(std::size(nodes_steps) == std::size(steps));
+// And those that may answer from the text alone.
+using TextStep = std::optional<Outcome> (*)(std::string_view text);
+constexpr TextStep text_steps[] = {nullptr, nullptr, nullptr, to_json_text_step};
+static_assert(std::size(text_steps) == std::size(steps));
 
 // TAVRIK_WORKOUT_READER, read once as the module is made, lets tests compare the readers:
 // "general" never walks the common form, "fast" makes parse_workout fail where its walk
@@ -118,6 +139,11 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         }
         // The common form needs no model; anything else, errors included, is read the
         // general way from the start.
+        if constexpr (text_steps[I] != nullptr) {
+            if (std::optional<Outcome> answer = text_steps[I](*text)) {
+                return std::move(*answer);
+            }
+        }
         if constexpr (nodes_steps[I] != nullptr) {
             if (reader_mode != ReaderMode::General) {
                 if (std::optional<ops::NodeEntries> nodes = ops::scan_nodes(*text)) {

@@ -4,6 +4,8 @@
 
 #include "python/boundary.hpp"
 
+#include "json/writer.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,6 +17,9 @@ namespace tavrik::python {
 PyObject* make_str(std::string_view text);
 
 Outcome new_str(std::string_view text);
+// A new str from UTF-8 text whose shape is known, made at its final width and filled in
+// one pass without the interpreter's decoder.
+Outcome new_str(std::string_view text, const json::Utf8Shape& shape);
 // The count widened without sign: every count of 0 to 4294967295 is a non-negative int.
 Outcome new_count(std::uint32_t count);
 

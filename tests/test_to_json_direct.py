@@ -1,0 +1,190 @@
+"""to_json writes a text already in written form straight from its bytes, and every other
+text through the model: whichever way it goes, the text it returns is the same.
+
+The general way is forced by an unknown member, which the model drops, so `general(text)`
+is what the model and the writer make of `text`.  The cases are grouped by what keeps a
+text from being in written form."""
+
+import json
+import sys
+from pathlib import Path
+
+import pytest
+
+import tavrik_workout_sdk as sdk
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+import bench  # noqa: E402  (the benchmark's document generators)
+
+
+def general(text):
+    """to_json of the text read into the model: the unknown member makes it decline the direct way."""
+    assert text.startswith("{")
+    return sdk.to_json('{"~": 0, ' + text[1:])
+
+
+def written(document):
+    return json.dumps(document, indent=2, ensure_ascii=False)
+
+
+# A workout in written form with every kind of member: optional and defaulted members,
+# each tagging, free values nested, numbers of every type, streams and laps.
+BASE = {
+    "id": "w", "version": "1", "sport": "Run", "date": "2026-01-05",
+    "root": {
+        "id": "r", "kind": {"type": "Session"}, "name": "Intervals \u00e9\u20ac\U0001f600",
+        "children": [
+            {"id": "s1", "kind": {"type": "Set"},
+             "payload": {"type": "Leaf",
+                         "measures": [{"type": "Distance", "value": {"amount": 1.5, "unit": "Kilometers"}},
+                                      {"type": "Reps", "value": 5},
+                                      {"type": "Custom", "value": {"name": "tempo", "value": {"k": [1, -2, 0.5]}}}],
+                         "intensity": {"type": "RPE", "value": 7.5}}},
+            {"id": "b1", "kind": {"type": "Block"},
+             "payload": {"type": "Block", "execution_mode": {"type": "Circuit", "value": {"rounds": 3}},
+                         "rest_seconds": 90.0}},
+            {"id": "c1", "kind": {"type": "Custom", "value": "drill"},
+             "payload": {"type": "Custom", "a": 1, "b": [1.0, {}, [], None, True], "c": {"x": -2, "y": None}}},
+        ],
+        "payload": {"type": "Temporal", "rest_seconds": 100.0},
+        "metadata": {"coach": "Ann", "rating": 4.25},
+    },
+    "streams": {"timestamps": [0.0, 1.0, 2.0],
+                "channels": [{"metric": "HeartRate", "data": {"type": "Scalar", "values": [120.0, 121.5, 1e16]}},
+                             {"metric": {"Custom": "flow"}, "data": {"type": "Scalar", "values": [0.001, 2.5e20, -3.0]}},
+                             {"metric": "Position",
+                              "data": {"type": "Position",
+                                       "values": [{"lat": 1.25, "lng": 2.5}, None,
+                                                  {"lat": 1.0, "lng": 2.0, "altitude": 100.0}]}}]},
+    "laps": [{"start_index": 0, "end_index": 2, "summary": {"avg_hr": 120.5, "distance": 1000.0},
+              "trigger": "Manual", "name": "L1"},
+             {"trigger": {"Custom": "button"}}],
+    "metadata": {"a": True, "b": "x", "n": 9223372036854775807, "z": -9223372036854775808},
+}
+BASE_TEXT = json.dumps(BASE, ensure_ascii=False)
+
+
+def test_the_base_document_is_in_written_form():
+    # Otherwise the cases below would not start from the direct way.
+    assert sdk.to_json(BASE_TEXT) == written(BASE) == general(BASE_TEXT)
+
+
+def normal_form_texts():
+    yield "base", BASE_TEXT
+    for path in sorted((ROOT / "examples").glob("*.workout.json")):
+        yield path.name, path.read_text(encoding="utf-8")
+    yield "bench plan", json.dumps(bench.make_plan(2), ensure_ascii=False)
+    ride = bench.make_recording(300)
+    yield "bench ride compact", json.dumps(ride, ensure_ascii=False, separators=(",", ":"))
+    yield "bench ride indented", json.dumps(ride, indent=2, ensure_ascii=False)
+    for i, session in enumerate(bench.make_sessions(5)):
+        yield f"bench session {i}", json.dumps(session, ensure_ascii=False)
+
+
+NORMAL = dict(normal_form_texts())
+
+
+@pytest.mark.parametrize("name", list(NORMAL))
+def test_documents_agree_and_their_written_text_is_a_fixed_point(name):
+    text = NORMAL[name]
+    try:
+        expected = general(text)
+    except ValueError as error:
+        # A document that does not read (one of the examples) fails the same either way;
+        # its error lies past the first line, where the added member moves no column.
+        with pytest.raises(ValueError) as direct:
+            sdk.to_json(text)
+        assert " at line 1 " not in str(error)
+        assert str(direct.value) == str(error)
+        return
+    assert sdk.to_json(text) == expected
+    assert sdk.to_json(expected) == expected
+
+
+def one(old, new):
+    """BASE_TEXT with its single occurrence of `old` replaced by `new`."""
+    assert BASE_TEXT.count(old) == 1, old
+    return BASE_TEXT.replace(old, new)
+
+
+# (case, the text; to_json of it must equal the base's written text)
+SAME_MODEL = {
+    "order": [
+        ("record members swapped", one('"id": "w", "version": "1"', '"version": "1", "id": "w"')),
+        ("optional member moved last", one('"sport": "Run", ', "")[:-1] + ', "sport": "Run"}'),
+        ("metadata before the payload",
+         one('"payload": {"type": "Temporal", "rest_seconds": 100.0}, "metadata": {"coach": "Ann", "rating": 4.25}',
+             '"metadata": {"coach": "Ann", "rating": 4.25}, "payload": {"type": "Temporal", "rest_seconds": 100.0}')),
+        ("metadata keys unsorted", one('"a": true, "b": "x"', '"b": "x", "a": true')),
+        ("metadata key repeated", one('"a": true, "b": "x"', '"a": false, "a": true, "b": "x"')),
+        ("summary keys unsorted", one('"avg_hr": 120.5, "distance": 1000.0', '"distance": 1000.0, "avg_hr": 120.5')),
+        ("custom payload members unsorted", one('"a": 1, "b": [1.0', '"b": [1.0').replace('"y": null}', '"y": null}, "a": 1', 1)),
+        ("free object keys unsorted", one('{"x": -2, "y": null}', '{"y": null, "x": -2}')),
+    ],
+    "left out": [
+        ("null optional of a node", one('"id": "s1", "kind": {"type": "Set"}', '"id": "s1", "kind": {"type": "Set"}, "name": null')),
+
+        ("empty children", one('"id": "s1", "kind": {"type": "Set"}', '"id": "s1", "kind": {"type": "Set"}, "children": []')),
+        ("empty metadata", one('"intensity": {"type": "RPE", "value": 7.5}}}',
+                               '"intensity": {"type": "RPE", "value": 7.5}}, "metadata": {}}')),
+        ("empty lap summary", one('{"trigger": {"Custom": "button"}}', '{"summary": {}, "trigger": {"Custom": "button"}}')),
+        ("unit variant with null content", one('"kind": {"type": "Session"}', '"kind": {"type": "Session", "value": null}')),
+        ("unit trigger as an object", one('"trigger": "Manual"', '"trigger": {"Manual": null}')),
+        ("unknown member", one('"sport": "Run"', '"sport": "Run", "coach": {"n": [1, 2]}')),
+        ("unknown member in a tagged value", one('"kind": {"type": "Session"}', '"kind": {"type": "Session", "x": 1}')),
+    ],
+    "numbers": [
+        ("trailing zero", one('"amount": 1.5', '"amount": 1.50')),
+        ("exponent for a plain double", one('"altitude": 100.0', '"altitude": 1e2')),
+        ("integer for a double", one('"altitude": 100.0', '"altitude": 100')),
+        ("plain for an exponent double", one("1e+16", "10000000000000000.0")),
+        ("capital exponent", one("2.5e+20", "2.5E20")),
+        ("long fraction of a sample", one("121.5", "121.50000")),
+        ("free double with a trailing zero", one('"rating": 4.25', '"rating": 4.250')),
+        ("free double with an exponent", one("[1, -2, 0.5]", "[1, -2, 5e-1]")),
+        ("sample as an integer", one("[0.0, 1.0, 2.0]", "[0, 1.0, 2.0]")),
+    ],
+    "strings": [
+        ("escaped letter", one('"version": "1"', '"version": "\\u0031"')),
+        ("escaped capital", one('"coach": "Ann"', '"coach": "\\u0041nn"')),
+        ("escaped non-ASCII", one("Intervals \u00e9\u20ac\U0001f600", "Intervals \\u00e9\\u20ac\\ud83d\\ude00")),
+        ("escaped key", one('"coach": "Ann"', '"\\u0063oach": "Ann"')),
+    ],
+    "layout": [
+        ("indented", written(BASE)),
+        ("compact", json.dumps(BASE, ensure_ascii=False, separators=(",", ":"))),
+        ("tabs and carriage returns", BASE_TEXT.replace(", ", ",\r\n\t").replace(": ", " :\t")),
+    ],
+}
+
+
+@pytest.mark.parametrize("case,text", [row for rows in SAME_MODEL.values() for row in rows],
+                         ids=[f"{group}: {row[0]}" for group, rows in SAME_MODEL.items() for row in rows])
+def test_texts_of_the_same_workout_write_the_same(case, text):
+    assert text != BASE_TEXT
+    assert sdk.to_json(text) == general(text) == written(BASE)
+
+
+# Texts of other workouts that the direct way must not take for what they look like.
+DIFFERENT = [
+    ("null optional", one('"date": "2026-01-05"', '"date": null')),
+    ("null optional of a payload", one('"rest_seconds": 90.0', '"rest_seconds": null')),
+    ("escaped control byte", one('"coach": "Ann"', '"coach": "A\\u001fn\\n\\"n\\\\"')),
+    ("negative zero", one('"altitude": 100.0', '"altitude": -0')),
+    ("negative zero double", one('"altitude": 100.0', '"altitude": -0.0')),
+    ("free negative zero", one("[1, -2, 0.5]", "[1, -0, 0.5]")),
+    ("free integer as a double", one("[1, -2, 0.5]", "[1.0, -2, 0.5]")),
+    ("free integers beyond the common form", one("9223372036854775807", "18446744073709551615")),
+    ("lap index at its limit", one('"end_index": 2', '"end_index": 18446744073709551615')),
+    ("empty required list", one('"measures": [{"type": "Distance", "value": {"amount": 1.5, "unit": "Kilometers"}}, '
+                                '{"type": "Reps", "value": 5}, ', '"measures": [], "x": [')),
+    ("empty name", one('"name": "L1"', '"name": ""')),
+    ("empty free containers", one('"b": "x"', '"b": {"": [{}, []]}')),
+    ("empty key first", one('"a": true, "b": "x"', '"": 0, "a": true, "b": "x"')),
+]
+
+
+@pytest.mark.parametrize("case,text", DIFFERENT, ids=[row[0] for row in DIFFERENT])
+def test_other_workouts_agree_too(case, text):
+    assert sdk.to_json(text) == general(text)
