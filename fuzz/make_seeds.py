@@ -76,7 +76,13 @@ def load_builders(repo):
                 sys.modules.pop(name, None)
             else:
                 sys.modules[name] = module
-    return {k: v for k, v in env.items() if not k.startswith("__")}
+    # Only the text builders and plain constants: the tests' expressions are evaluated with
+    # these, and a module or class in reach would let a call such as os.symlink(...) or
+    # Path(...).write_text(...) act on the working tree.
+    plain = (str, int, float, bool, list, tuple, dict, type(None))
+    return {k: v for k, v in env.items()
+            if not k.startswith("__")
+            and (isinstance(v, plain) or (isinstance(v, types.FunctionType) and v.__module__ == "conftest"))}
 
 
 SAFE_BUILTINS = {"len": len, "str": str, "repr": repr, "range": range, "chr": chr, "int": int,
