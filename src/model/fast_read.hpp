@@ -593,7 +593,7 @@ private:
     bool record() {
         if (peek() != '{' || !enter()) return false;
         sink_.template begin<T>();
-        if (!record_members<T>()) return false;
+        if (stopped() || !record_members<T>()) return false;
         sink_.template end<T>();
         leave();
         return true;

@@ -207,6 +207,9 @@ public:
 
     template <class T>
     void begin() {
+        // Recorded samples cost more to check number by number against the writer than to
+        // read and write again, so a text with streams is left to the general way.
+        if constexpr (std::is_same_v<T, Streams>) written_ = false;
         last_field_.push_back(-1);
     }
     template <class T>
