@@ -57,7 +57,7 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
 template <class Write>
 std::optional<Outcome> with_kept_writer(std::string_view text, Write&& write) {
     constexpr std::size_t kKeptBytes = std::size_t{2} << 20;
-    constexpr std::size_t kKeptOfLarge = std::size_t{1} << 20;
+    constexpr std::size_t kKeptOfLarge = std::size_t{512} << 10;
     thread_local std::unique_ptr<json::Writer> kept;
     std::unique_ptr<json::Writer> writer = std::move(kept);
     if (writer == nullptr) writer = std::make_unique<json::Writer>();
