@@ -18,22 +18,9 @@ namespace tavrik::model {
 
 namespace {
 
-template <class P>
-struct MemberOf;
-template <class C, class M>
-struct MemberOf<M C::*> {
-    using owner = C;
-    using type = M;
-};
-
-template <class T>
-struct Unwrapped {
-    using type = T;
-};
-template <class T>
-struct Unwrapped<std::optional<T>> {
-    using type = T;
-};
+using fast::ElementOf;
+using fast::MemberOf;
+using fast::Unwrapped;
 
 // Whether the writer leaves the member out when it is absent or empty: a field of a
 // record whose presence is not Required.  List entries and contents are never left out.
@@ -57,18 +44,6 @@ constexpr bool left_out_when_empty() {
 
 // The element type of the list or map that a member holds (void for nullptr, which
 // stands for an element itself).
-template <class H>
-struct ElementOf {
-    using type = void;
-};
-template <class T>
-struct ElementOf<List<T>> {
-    using type = T;
-};
-template <class V>
-struct ElementOf<SortedMap<V>> {
-    using type = V;
-};
 template <auto Member>
 struct Elements {
     using type = void;

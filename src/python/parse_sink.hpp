@@ -42,38 +42,12 @@ namespace tavrik::python {
 
 namespace build {
 
-template <class M>
-struct MemberOf;
-template <class C, class M>
-struct MemberOf<M C::*> {
-    using type = M;
-};
-
-template <class T>
-struct Unoptional {
-    using type = T;
-};
-template <class T>
-struct Unoptional<std::optional<T>> {
-    using type = T;
-};
+using model::fast::ElementOf;
+using model::fast::MemberOf;
 
 // The type of the value that member pointer Member holds, without optional<>.
 template <auto Member>
-using member_value_t = typename Unoptional<typename MemberOf<decltype(Member)>::type>::type;
-
-template <class T>
-struct ElementOf {
-    using type = void;
-};
-template <class T>
-struct ElementOf<model::List<T>> {
-    using type = T;
-};
-template <class V>
-struct ElementOf<model::SortedMap<V>> {
-    using type = V;
-};
+using member_value_t = typename model::fast::Unwrapped<typename MemberOf<decltype(Member)>::type>::type;
 
 // What an enumeration's variant holds, as the conversion writes it.
 enum class Content : std::uint8_t { Unit, Newtype, Record, Flatten };
