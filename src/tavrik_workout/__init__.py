@@ -15,6 +15,14 @@ from __future__ import annotations
 from importlib import metadata as _metadata
 import tavrik_workout_sdk as _sdk
 
+try:
+    from tavrik_workout import _native as _native
+except ImportError as error:  # the demo's quick build leaves the helper module out
+    raise ImportError(
+        "tavrik_workout's native helper module is not built (scripts/demo.sh builds only "
+        "tavrik_workout_sdk); run ./scripts/install.sh or pip install . to build it"
+    ) from error
+
 from tavrik_workout.lint.check import Finding, Report, WorkoutError, check
 
 try:
