@@ -583,12 +583,22 @@ private:
     bool field_at(std::size_t index) {
         bool ok = false;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((index == I ? (sink_.template field<D, I>(),
-                                  ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true)
-                               : false) ||
-                   ...);
+            (void)((index == I ? (sink_.template field<D, I>(), ok = field_value<D, I>(), true) : false) || ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ok;
+    }
+
+    // The value of field I of D.  A double is scanned in place: the walk meets one in most
+    // records, and a call for each costs more than the scan.
+    template <class D, std::size_t I>
+    [[gnu::always_inline]] bool field_value() {
+        using F = field_type_of<D, I>;
+        constexpr auto member = std::get<I>(D::fields).member;
+        if constexpr (std::is_same_v<F, double>) {
+            return typed_number<double, member>();
+        } else {
+            return value<F, member>();
+        }
     }
 
     template <class D>
