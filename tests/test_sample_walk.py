@@ -197,3 +197,32 @@ def test_the_benchmark_ride_and_the_examples_are_taken_alike():
         assert_checks_agree(text)
         assert_columns_agree(text)
         assert_columns_agree(text, ragged="pad")
+
+
+# Tokens that end, break or bend a run of compact samples; each is set in a long list at
+# every place, so that it falls at every byte of the blocks that compact runs are checked in.
+RUN_BREAKERS = ["-0", "0.5", "-7", "1.5.2", "1..2", "01", "-01", "00.5", "1.", ".5", "-", "--1", "1-2", "-.5",
+                "1e5", "2E-3", "1,", ",", " ", "1 ", "  1", "1 ,2", "null", "12345678901234567890123.25"]
+
+
+@pytest.mark.parametrize("sep", [",", ", "])
+def test_tokens_at_every_place_of_a_compact_run(sep):
+    samples = ["12.5", "-3", "0", "407.25", "0.125", "9", "-0.5", "18", "77.75", "6"]
+    for token in RUN_BREAKERS:
+        for at in range(len(samples) + 1):
+            run = samples[:at] + [token] + samples[at:]
+            for values in (run, run + samples, samples + run):
+                text = ride(timestamps="[" + sep.join(str(i) for i in range(len(values))) + "]",
+                            scalar="[" + sep.join(values) + "]")
+                assert_checks_agree(text)
+
+
+def test_bytes_changed_in_a_compact_run_get_the_readers_answer():
+    # One or two bytes of a long run replaced by bytes of sample text or by others.
+    rng = __import__("random").Random(7)
+    run = ", ".join(["12.5", "-3", "0", "407.25", "0.125", "9", "-0.5", "18", "77.75", "6"] * 3)
+    for _ in range(1500):
+        chars = list(run)
+        for _ in range(rng.choice([1, 2])):
+            chars[rng.randrange(len(chars))] = rng.choice("0123456789.-, e]x\n")
+        assert_checks_agree(ride(scalar="[" + "".join(chars) + "]"))

@@ -507,6 +507,65 @@ private:
         return true;
     }
 
+    // Compact samples ("1.5,2" or "1.5, 2") for a sink that wants no numbers, thirty-two
+    // bytes at a time, the cursor at a sample's first byte: the samples before the last one
+    // begun in the block are checked by byte masks to be of the form that typed_number
+    // takes, each followed by "," or ", ", and stepped over.  Anything unusual in them stops
+    // the block with the cursor where it was, for the sample loop to decide; false when no
+    // block took anything.
+    bool skip_samples(std::size_t& n) {
+        bool took = false;
+#if defined(__SSE2__)
+        using Bits = std::uint64_t;
+        while (end_ - p_ >= 32) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + 16));
+            auto bits = [](__m128i a, __m128i b) {
+                return static_cast<Bits>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
+                       static_cast<Bits>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16;
+            };
+            auto is = [&](char c) {
+                const __m128i k = _mm_set1_epi8(c);
+                return bits(_mm_cmpeq_epi8(lo, k), _mm_cmpeq_epi8(hi, k));
+            };
+            // Signed compares: bytes from 0x80 up are negative, so never digits.
+            auto digits = [](__m128i x) {
+                return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(x, _mm_set1_epi8('9' + 1)));
+            };
+            const Bits digit = bits(digits(lo), digits(hi));
+            const Bits dot = is('.');
+            const Bits minus = is('-');
+            const Bits comma = is(',');
+            const Bits space = is(' ');
+            const Bits number = digit | dot | minus;
+            // Sample text runs up to the first other byte (bit 32 when none).
+            const int limit = std::countr_one(number | comma | space);
+            const Bits starts = number & ~(number << 1) & ((Bits{1} << limit) - 1) & ~Bits{1};
+            if (starts == 0) break;
+            // Bytes up to the last sample begun in the block, that one's first byte included.
+            const int cut = 63 - std::countl_zero(starts);
+            const Bits checked = (Bits{2} << cut) - 1;
+            const Bits first = number & ~(number << 1);
+            const Bits integer = digit & ~(digit << 1) & ~(dot << 1);
+            Bits bad = comma & ~(digit << 1);                 // a sample ends in a digit,
+            bad |= (comma << 1) & ~(space | digit | minus);   // then one space at most
+            bad |= space & ~(comma << 1);
+            bad |= (space << 1) & ~(digit | minus);           // and the next begins
+            bad |= minus & ~first;                            // a sign leads
+            bad |= (minus << 1) & ~digit;                     // a digit follows it
+            bad |= dot & ~(digit << 1);                       // digits on both sides
+            bad |= (dot << 1) & ~digit;                       // of a point
+            bad |= ((is('0') & integer) << 1) & digit;        // no leading zero
+            bad |= dot & ((number & ~(number + dot)) << 1);   // one point a sample
+            if ((bad & checked) != 0) break;
+            n += static_cast<std::size_t>(std::popcount(starts & (checked >> 1))) + 1;
+            p_ += cut;
+            took = true;
+        }
+#endif
+        return took;
+    }
+
     template <class E, auto Member>
     bool list() {
         if (peek() != '[' || !enter()) return false;
@@ -516,7 +575,12 @@ private:
             ++p_;
         } else if constexpr (std::is_same_v<E, double>) {
             // Recorded samples, the bulk of a recording: one tight loop.
+            // Compact samples by blocks until a block takes none.
+            bool blocks = !kWantsNumbers;
             for (;;) {
+                if constexpr (!kWantsNumbers) {
+                    if (blocks) blocks = skip_samples(n);
+                }
                 if (!typed_number<double, nullptr, true>()) return false;
                 ++n;
                 // "," or ", " before the next sample, the separators of compact text and of
@@ -583,12 +647,22 @@ private:
     bool field_at(std::size_t index) {
         bool ok = false;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((index == I ? (sink_.template field<D, I>(),
-                                  ok = value<field_type_of<D, I>, std::get<I>(D::fields).member>(), true)
-                               : false) ||
-                   ...);
+            (void)((index == I ? (sink_.template field<D, I>(), ok = field_value<D, I>(), true) : false) || ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ok;
+    }
+
+    // The value of field I of D.  A double is scanned in place: the walk meets one in most
+    // records, and a call for each costs more than the scan.
+    template <class D, std::size_t I>
+    [[gnu::always_inline]] bool field_value() {
+        using F = field_type_of<D, I>;
+        constexpr auto member = std::get<I>(D::fields).member;
+        if constexpr (std::is_same_v<F, double>) {
+            return typed_number<double, member>();
+        } else {
+            return value<F, member>();
+        }
     }
 
     template <class D>
