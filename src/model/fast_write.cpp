@@ -171,7 +171,7 @@ private:
 
 // Listens to a walk for anything that the writer would write otherwise than the text
 // has it.  Strings need no check: the walk takes only those without escapes or control
-// bytes, which the writer copies unchanged.
+// bytes, which the writer copies unchanged, and tells of the names it decoded.
 class WrittenForm : public fast::NoSink {
 public:
     static constexpr bool kWantsNumbers = true;
@@ -262,6 +262,12 @@ public:
     void unit_null() {
         written_ = false;
     }
+    // The writer puts the tag first and writes names without escapes.
+    template <class E>
+    void tag_later() {
+        written_ = false;
+    }
+    void escaped_name() { written_ = false; }
 
 private:
     bool written_ = true;
