@@ -175,10 +175,16 @@ struct MapValue<SortedMap<V>> {
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
 
-template <class Sink>
+// A walker that is not `Lenient` gives up on escaped names and on tags not first, as
+// cheaply as it can, and says so in ahead(); a lenient one takes them.  Kept apart because
+// the paths that take them slow the common walk down by some percent.
+template <class Sink, bool Lenient = false>
 class Walker {
 public:
     Walker(std::string_view text, Sink& sink) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), sink_(sink) {}
+
+    // Where a walk that gave up stopped.
+    const char* stopped_at() const { return p_; }
 
     // One value of type T and then only whitespace.
     template <class T>
@@ -349,16 +355,35 @@ private:
             return index;
         }
         auto other = string();
-        if (!other) return escaped_name_at<count>(name);
+        if (!other) {
+            if constexpr (Lenient) {
+                return escaped_name_at<count>(name);
+            } else {
+                return std::nullopt;
+            }
+        }
         other_ = *other;
         return count;
     }
 
     // name_at() for a string with escapes, decoded into scratch_ (other_ then points
-    // there until the next one).  Escapes the general reader refuses, surrogates and
-    // names longer than the scratch give up.
+    // there until the next one).
     template <std::size_t count, class Name>
-    [[gnu::noinline]] std::optional<std::size_t> escaped_name_at(Name&& name) {
+    [[gnu::noinline, gnu::cold]] std::optional<std::size_t> escaped_name_at(Name&& name) {
+        auto decoded = escaped_string();
+        if (!decoded) return std::nullopt;
+        sink_.escaped_name();
+        std::size_t index = count;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (void)((*decoded == name(std::integral_constant<std::size_t, I>{}) ? (index = I, true) : false) || ...);
+        }(std::make_index_sequence<count>{});
+        other_ = *decoded;
+        return index;
+    }
+
+    // The string at the cursor, with escapes, decoded into scratch_.  Escapes the general
+    // reader refuses, surrogates and strings longer than the scratch give up.
+    [[gnu::noinline, gnu::cold]] std::optional<std::string_view> escaped_string() {
         const char* q = p_ + 1;
         std::size_t n = 0;
         for (;;) {
@@ -411,14 +436,7 @@ private:
             }
             scratch_[n++] = c;
         }
-        sink_.escaped_name();
-        const std::string_view decoded(scratch_, n);
-        std::size_t index = count;
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((decoded == name(std::integral_constant<std::size_t, I>{}) ? (index = I, true) : false) || ...);
-        }(std::make_index_sequence<count>{});
-        other_ = decoded;
-        return index;
+        return std::string_view(scratch_, n);
     }
 
     // Whether other_ is a decoded name, which lasts only until the next one.
@@ -773,7 +791,7 @@ private:
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
-        if (!type_key()) return adjacent_tag_ahead<E>(open);
+        if (!type_key()) return tag_not_first([&] { return adjacent_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         bool has_content = false;
@@ -792,6 +810,17 @@ private:
         sink_.template enum_end<E>();
         leave();
         return true;
+    }
+
+    // What a tagged object whose first member is not `"type":` leaves to `lenient`.
+    template <class F>
+    [[gnu::always_inline]] bool tag_not_first(F&& lenient) {
+        if constexpr (Lenient) {
+            return lenient();
+        } else {
+            (void)lenient;
+            return false;
+        }
     }
 
     // The tag of a tagged object whose first member is not its tag, found by a skip over
@@ -822,7 +851,7 @@ private:
     // An adjacently tagged value whose tag is not first: the members are walked from the
     // brace once the tag is known, as they would be after it, stepping over the tag.
     template <class E>
-    [[gnu::noinline]] bool adjacent_tag_ahead(const char* open) {
+    [[gnu::noinline, gnu::cold]] bool adjacent_tag_ahead(const char* open) {
         using D = Describe<E>;
         const char* tag_at = nullptr;
         auto index = tag_ahead<E>(open, tag_at);
@@ -854,7 +883,7 @@ private:
     // An internally tagged value whose tag is not first: the variant's members are walked
     // from the brace once the tag is known, stepping over the tag.
     template <class E>
-    [[gnu::noinline]] bool internal_tag_ahead(const char* open) {
+    [[gnu::noinline, gnu::cold]] bool internal_tag_ahead(const char* open) {
         const char* tag_at = nullptr;
         auto index = tag_ahead<E>(open, tag_at);
         if (!index) return false;
@@ -901,7 +930,7 @@ private:
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
-        if (!type_key()) return internal_tag_ahead<E>(open);
+        if (!type_key()) return tag_not_first([&] { return internal_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
@@ -1004,10 +1033,46 @@ inline bool escapes_only_in_names(std::string_view text) {
 }
 
 // Walks `text` as one T; false when the general reader has to read it.
-template <class T, class Sink>
+template <class T, bool Lenient = true, class Sink>
 bool walk(std::string_view text, Sink& sink) {
-    Walker<Sink> walker(text, sink);
+    Walker<Sink, Lenient> walker(text, sink);
     return walker.template document<T>();
+}
+
+// Whether a walk that was not lenient, stopped at `at`, may have stopped for what a
+// lenient one takes: a string with an escape, or a complete key that is the first of its
+// object (where the tag was looked for).  Texts cut short or wrong elsewhere are not
+// walked again.
+inline bool worth_lenient(std::string_view text, const char* at) {
+    const char* const end = text.data() + text.size();
+    if (at >= end || *at != '"') return false;
+    auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    const char* q = at + 1;
+    while (q < end && *q != '"') {
+        if (*q == '\\') return true;
+        ++q;
+    }
+    if (q >= end) return false;
+    for (++q; q < end && space(*q);) ++q;
+    if (q >= end || *q != ':') return false;
+    const char* before = at;
+    while (before > text.data() && space(before[-1])) --before;
+    return before > text.data() && before[-1] == '{';
+}
+
+// walk() for a sink that can start again (`restart()` forgets what it heard): the common
+// form is walked at full speed first, by a walker without the paths for escaped names and
+// tags not first (they cost the common walk some percent), and walked again leniently
+// only where that one may have stopped for them.
+template <class T, class Sink>
+bool walk_twice(std::string_view text, Sink& sink) {
+    {
+        Walker<Sink, false> walker(text, sink);
+        if (walker.template document<T>()) return true;
+        if (!worth_lenient(text, walker.stopped_at())) return false;
+    }
+    sink.restart();
+    return walk<T>(text, sink);
 }
 
 }  // namespace tavrik::model::fast

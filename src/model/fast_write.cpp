@@ -281,7 +281,9 @@ private:
 
 bool write_written_form(std::string_view text, json::Writer& writer) {
     WrittenForm form;
-    if (!fast::walk<Workout>(text, form) || !form.written()) return false;
+    // A text with a tag not first or a name escaped is not in written form: the walk that
+    // takes them is of no use here.
+    if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
     writer.reindent(text);
     return true;
 }

@@ -16,8 +16,10 @@ std::optional<NodeEntries> scan_nodes(std::string_view text) {
     // A node takes some 60 bytes of text at the least; most take a few hundred.
     entries.reserve(text.size() / 256 + 4);
     EntrySink sink(entries);
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
-    return entries;
+    model::fast::Walker<EntrySink, false> walker(text, sink);
+    if (walker.document<model::Workout>()) return entries;
+    if (!model::fast::worth_lenient(text, walker.stopped_at())) return std::nullopt;
+    return scan_nodes_lenient(text);
 }
 
 }  // namespace tavrik::ops

@@ -98,7 +98,7 @@ PyRef parse_fast(std::string_view text) {
         entries.reserve(text.size() / 256 + 4);
         PyBackend backend;
         BuildSink<PyBackend> sink(backend, entries);
-        if (model::fast::walk<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
+        if (model::fast::walk_twice<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
             result = sink.take();
         }
     }

@@ -1,0 +1,20 @@
+#include <optional>
+#include <string_view>
+
+#include "model/fast_read.hpp"
+#include "ops/entry_sink.hpp"
+#include "ops/node_view.hpp"
+
+namespace tavrik::ops {
+
+// Apart from scan_nodes(), whose walk the lenient one would otherwise slow down: the
+// compiler inlines less into a unit that holds both.
+std::optional<NodeEntries> scan_nodes_lenient(std::string_view text) {
+    NodeEntries entries;
+    entries.reserve(text.size() / 256 + 4);
+    EntrySink sink(entries);
+    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    return entries;
+}
+
+}  // namespace tavrik::ops
