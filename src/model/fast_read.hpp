@@ -1,10 +1,10 @@
 // A one-pass walk over the common form of a workout, generated from the descriptions in
 // forms.hpp, that builds nothing and tells a sink what it meets.
 //
-// It takes objects only, strings without escapes (but for member names and tags, which
-// it decodes), plain numbers, and a nesting well inside the reader's limit.  A tag
-// written after other members is found by a skip ahead, and the members are then walked
-// as if it came first.  On anything else it gives up (returns
+// It takes objects only, tags first, strings and keys without escapes, plain numbers,
+// and a nesting well inside the reader's limit.  A lenient walker also decodes escaped
+// member names and tags, and finds a tag written after other members by a skip ahead,
+// then walks the members as if it came first.  On anything else it gives up (returns
 // false) and the caller reads the text from the start with the general reader, which is
 // the one source of errors, messages and positions.  So the walk never has to word an
 // error, and it accepts only texts that the general reader accepts with the same value.
@@ -175,9 +175,9 @@ struct MapValue<SortedMap<V>> {
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
 
-// A walker that is not `Lenient` gives up on escaped names and on tags not first, as
-// cheaply as it can, and says so in ahead(); a lenient one takes them.  Kept apart because
-// the paths that take them slow the common walk down by some percent.
+// A walker that is not `Lenient` gives up on escaped names and on tags not first, where
+// stopped_at() then shows them (see worth_lenient()); a lenient one takes them.  Kept
+// apart because the paths that take them slow the common walk down by some percent.
 template <class Sink, bool Lenient = false>
 class Walker {
 public:
@@ -279,7 +279,11 @@ private:
     std::optional<std::string_view> key() {
         if (peek() != '"') return std::nullopt;
         auto k = string();
-        if (!k || !take(':')) return std::nullopt;
+        if (!k) {
+            ++p_;  // past the quote: a key of a map or a free value, no name for worth_lenient()
+            return std::nullopt;
+        }
+        if (!take(':')) return std::nullopt;
         return k;
     }
 
