@@ -1037,7 +1037,7 @@ inline bool escapes_only_in_names(std::string_view text) {
 }
 
 // Walks `text` as one T; false when the general reader has to read it.
-template <class T, bool Lenient = true, class Sink>
+template <class T, bool Lenient = false, class Sink>
 bool walk(std::string_view text, Sink& sink) {
     Walker<Sink, Lenient> walker(text, sink);
     return walker.template document<T>();
@@ -1076,7 +1076,7 @@ bool walk_twice(std::string_view text, Sink& sink) {
         if (!worth_lenient(text, walker.stopped_at())) return false;
     }
     sink.restart();
-    return walk<T>(text, sink);
+    return walk<T, true>(text, sink);
 }
 
 }  // namespace tavrik::model::fast

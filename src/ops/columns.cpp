@@ -615,7 +615,7 @@ std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string
     // As for the node walk: escapes the walk gives up on mean the general reader, at once.
     if (!model::fast::escapes_only_in_names(text)) return std::nullopt;
     StreamSink sink(text.size());
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return std::move(sink).table(ragged);
 }
 

@@ -13,7 +13,7 @@ std::optional<NodeEntries> scan_nodes_lenient(std::string_view text) {
     NodeEntries entries;
     entries.reserve(text.size() / 256 + 4);
     EntrySink sink(entries);
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return entries;
 }
 
