@@ -436,6 +436,11 @@ def small_session(rng, index):
     return doc
 
 
+def escaped_at(text, index):
+    """`text` with its character at `index` (inside a string) written as a \\u escape."""
+    return text[:index] + f"\\u{ord(text[index]):04x}" + text[index + 1:]
+
+
 def with_last_tag_last(plan):
     """The plan with the tag of its last payload in the text (a node's payload follows its
     children) written after the payload's other members: valid, read alike, but not in the
@@ -833,7 +838,7 @@ def goals(times, sizes, memory, inputs):
     for name in everywhere:
         x = speedup(name, "to_json", "orjson.loads + dumps(OPT_INDENT_2)")
         add("3", "to_json vs orjson.loads + dumps", name, x, f"{x or 0:.2f}x", 2.0, ">= 2x faster")
-    base = "plan, escaped first key"
+    base = "plan, escaped first value"
     for name in everywhere:
         if name.startswith("plan, ") and name != base:
             for op in ("validate_workout", "count_sets"):
@@ -914,15 +919,20 @@ def main():
     sessions = make_sessions(args.sessions)
     # (name, texts, the objects json must read from them)
     plan_text = json.dumps(plan, ensure_ascii=False)
-    # The same plan with a key escaped: the first (the general reader alone, the base of the
-    # cost of giving up), or the last, where a walk that meets the escape only when it gets
-    # there would have read it all in vain.  And with the tag of the last payload written
-    # last, which the walk only finds at the end: the costliest way to give up.
+    # The same plan with an escape in its first string value, which sends it to the general
+    # reader alone (the base of the cost of giving up); with a key escaped, the first or
+    # the last, which the walk decodes; with an escape in the last string value, which
+    # the walk would meet only at the end; and with the tag of the last payload written
+    # last, which the walk finds ahead only there.
     last_key = plan_text.rindex('"metadata"')
     escaped_end = plan_text[:last_key] + '"metad\\u0061ta"' + plan_text[last_key + len('"metadata"'):]
+    first_value = plan_text.index('"', len('{"id": ')) + 1
+    last_value = plan_text.rindex('": "') + 4
     inputs = [("plan", [plan_text], [plan]),
+              ("plan, escaped first value", [escaped_at(plan_text, first_value)], [plan]),
               ("plan, escaped first key", ['{"i\\u0064"' + plan_text[len('{"id"'):]], [plan]),
               ("plan, escaped last key", [escaped_end], [plan]),
+              ("plan, escaped last value", [escaped_at(plan_text, last_value)], [plan]),
               ("plan, tag last at the end", [json.dumps(with_last_tag_last(plan), ensure_ascii=False)], [plan]),
               ("ride compact", [json.dumps(ride, ensure_ascii=False)], [ride]),
               ("ride indented", [json.dumps(ride, indent=2, ensure_ascii=False)], [ride]),

@@ -385,7 +385,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {
             TreeBackend backend(objects);
             tavrik::python::BuildSink<TreeBackend> sink(backend, entries);
-            if (tavrik::model::fast::walk<tavrik::model::Workout>(text, sink) && !sink.failed()) {
+            if (tavrik::model::fast::walk<tavrik::model::Workout, true>(text, sink) && !sink.failed()) {
                 Obj* built = sink.take();
                 if (built == nullptr) fail("the builder accepts but has no result", text);
                 if (!general) fail("the builder accepts what the general reading refuses", general.error().display());

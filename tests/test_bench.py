@@ -140,7 +140,7 @@ def test_peak_memory_covers_the_result_of_one_call(tmp_path):
 
 
 def test_giving_up_is_measured_against_the_general_reader_alone():
-    base, late, escaped = "plan, escaped first key", "plan, tag last at the end", "plan, escaped last key"
+    base, late, escaped = "plan, escaped first value", "plan, tag last at the end", "plan, escaped last key"
     inputs = [(name, ["x"], None) for name in (base, late, escaped)]
     times = {(base, "validate_workout"): 10e-3, (late, "validate_workout"): 12.4e-3,
              (escaped, "validate_workout"): 10.1e-3}

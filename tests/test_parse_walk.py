@@ -25,7 +25,8 @@ EXAMPLES = ROOT / "examples"
 sys.path.insert(0, str(ROOT / "bench"))
 import bench  # noqa: E402
 
-SET = {"id": "s", "kind": {"type": "Set"}, "payload": {"type": "Leaf", "measures": [{"type": "Reps", "value": 5}]}}
+REPS = [{"type": "Reps", "value": 5}]
+SET = {"id": "s", "kind": {"type": "Set"}, "payload": {"type": "Leaf", "measures": REPS}}
 
 
 def workout(root=None, **members):
@@ -111,9 +112,72 @@ GROUPS = {
         text(workout({**SET, "name": "quote \" inside"})),
         text(workout({**SET, "id": "é"}), ensure_ascii=True),
     ]),
-    "tags not first, array forms": (GIVES_UP, [
+    # The tag found ahead of the members before it, which are then walked as after it.
+    "tags not first": (WALKED, [
         leaf_with('{"value":5,"type":"Reps"}'),
-        text(workout({**SET, "payload": {"measures": [], "type": "Leaf"}})),
+        text(workout({**SET, "payload": {"measures": REPS, "type": "Leaf"}})),
+        text(workout({**SET, "kind": {"value": None, "type": "Set"}})),
+        text(workout({**SET, "kind": {"x": [1, {"type": "Day"}], "type": "Set", "y": {}}})),
+        text(workout({"id": "c", "kind": {"value": "Drill", "zz": 1, "type": "Custom"},
+                      "payload": {"z": 1, "type": "Custom", "a": {"k": [1, 2.5]}, "m": None, "b": "x"}})),
+        text(workout({"id": "e", "kind": {"type": "Exercise"}, "children": [SET],
+                      "payload": {"rest_seconds": 90, "intensity": {"value": 8, "type": "RPE"}, "x": [],
+                                  "type": "Exercise"}})),
+        text(workout({"id": "b", "kind": {"type": "Block"}, "children": [
+            {"id": "e", "kind": {"type": "Exercise"}, "children": [SET], "payload": {"type": "Exercise"}}],
+                      "payload": {"execution_mode": {"value": {"rounds": 3}, "type": "Circuit"}, "type": "Block"}})),
+        leaf_with('{"value":{"amount":20.5,"unit":"Kg"},"type":"Weight"}'),
+        text(workout(streams={"timestamps": [0, 1], "channels": [
+            {"metric": "Power", "data": {"values": [1.5, -2], "type": "Scalar"}},
+            {"metric": "Position", "data": {"values": [None, {"lat": 1, "lng": 2}], "type": "Position"}}]})),
+        text(bench.with_last_tag_last(bench.make_plan(2))),
+        text(bench.with_last_tag_last(bench.make_plan(1)), indent=2),
+    ]),
+    "tags not first, refused or left to the general reading": (GIVES_UP, [
+        leaf_with('{"value":5}'),
+        leaf_with('{"value":5,"type":"Reps","type":"Reps"}'),
+        leaf_with('{"value":5,"type":"Reps","value":5}'),
+        leaf_with('{"value":5,"value":6,"type":"Reps"}'),
+        leaf_with('{"value":{"seconds":5},"type":"Reps"}'),
+        leaf_with('{"x":1,"type":"Weight"}'),
+        leaf_with('{"value":5,"type":"Rep"}'),
+        leaf_with('{"value":5,"type":{"Reps":null}}'),
+        leaf_with('{"value":"\\u0035","type":"Reps"}'),
+        text(workout({**SET, "kind": {"value": 1, "type": "Set"}})),
+        text(workout({**SET, "payload": {"measures": REPS, "type": "Leaf"}})).replace('"Leaf"', '"Leaf", "type": "Leaf"'),
+        text(workout({**SET, "payload": {"intensity": None, "type": "Leaf"}})),
+        text(workout({**SET, "payload": {"measures": [], "type": "Leaf"}})).replace('"measures": []', '"measures": [], "measures": []'),
+        text(workout({**SET, "payload": {"measures": REPS, "type": 0}})),
+        text(workout({**SET, "payload": {"measures": REPS, "type": "Leaf"}}))[:-12],
+        text(workout({**SET, "payload": {"a": 1, "type": "Custom"}})).replace('"Custom"', '"Custom", "type": "Custom"'),
+    ]),
+    # Names and tags are decoded; escapes the general reader refuses, and those in other
+    # strings, are left to it.
+    "escaped names and tags": (WALKED, [
+        text(workout()).replace('"id": "s"', '"i\\u0064": "s"'),
+        text(workout()).replace('"root"', '"r\\u006fot"'),
+        text(workout()).replace('"Leaf"', '"L\\u0065af"').replace('"Reps"', '"\\u0052eps"'),
+        text(workout()).replace('{"type": "Set"}', '{"\\u0074ype": "Set"}'),
+        text(workout()).replace('{"type": "Leaf"', '{"t\\u0079pe": "Leaf"'),
+        text(workout()).replace('"id": "s"', '"id": "s", "\\u00e9\\u4e2d\\n\\/\\"\\\\x": [1]'),
+        text(bench.make_plan(1)).replace('"metadata"', '"metad\\u0061ta"'),
+    ]),
+    "escapes the walk leaves to the general reading": (GIVES_UP, [
+        text(workout()).replace('"id": "s"', '"i\\ud800": "s"'),
+        text(workout()).replace('"id": "s"', '"i\\x": "s"'),
+        text(workout()).replace('"id": "s"', '"i\\u00g4": "s"'),
+        text(workout()).replace('"id": "s"', '"\\ud83d\\ude00": 1, "id": "s"'),
+        text(workout()).replace('"id": "s"', '"' + "\\u0061" * 70 + '": 1, "id": "s"'),
+        text(workout()).replace('"id": "s"', '"i\\u0064": "s", "id": "t"'),
+        text(workout()).replace('"value": 5}]', '"value": 5}], "\\u0074ype": "Leaf"'),
+        text(workout({"id": "c", "kind": {"type": "Custom", "value": "x"},
+                      "payload": {"type": "Custom", "a": 1}})).replace('"a": 1', '"\\u0061": 1'),
+        text(workout()).replace('"Leaf"', '"L\\u0065ag"'),
+        # An escaped tag under an escaped "type" key: the look for escapes before a walk
+        # takes the tag for a value and leaves the text to the general reading at once.
+        text(workout()).replace('"type": "Leaf"', '"\\u0074ype": "L\\u0065af"'),
+    ]),
+    "array forms, tags repeated": (GIVES_UP, [
         text(workout({**SET, "kind": ["Set", None]})),
         leaf_with('["Reps",5]'),
         text(workout({**SET, "payload": {"type": "Temporal", "type ": 1, "type": "Leaf"}})),
@@ -241,3 +305,52 @@ def test_a_walk_given_up_late_leaves_nothing_behind():
         tracemalloc.stop()
     # One call's objects take several times the text; ten leaked would be megabytes.
     assert grown < len(late) // 4, grown
+
+
+CHECKS_CHILD = """
+import pickle, sys
+import tavrik_workout_sdk as sdk
+cases = pickle.loads(sys.stdin.buffer.read())
+out = []
+for case in cases:
+    row = []
+    for function in (sdk.validate_workout, sdk.count_sets):
+        try:
+            row.append(("ok", function(case)))
+        except (ValueError, RuntimeError) as error:
+            row.append((type(error).__name__, str(error)))
+    out.append(row)
+sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def test_the_node_walk_checks_what_the_general_reading_checks():
+    """validate_workout and count_sets give, on every case, what the general reading alone
+    gives (the tags found ahead and the decoded names included)."""
+    texts = [case for _, _, case in CASES]
+    env = {**os.environ, "TAVRIK_WORKOUT_READER": "general"}
+    child = subprocess.run([sys.executable, "-c", CHECKS_CHILD], input=pickle.dumps(texts), env=env,
+                           capture_output=True, timeout=120)
+    assert child.returncode == 0, child.stderr.decode()[-2000:]
+    for (group, index, case), expected in zip(CASES, pickle.loads(child.stdout)):
+        got = [outcome(function, case) for function in (sdk.validate_workout, sdk.count_sets)]
+        assert got == expected, f"{group} #{index}"
+
+
+def moved_first(doc):
+    """The document with every tagged object's "type" member first."""
+    if isinstance(doc, dict):
+        items = [(k, moved_first(v)) for k, v in doc.items()]
+        return dict(sorted(items, key=lambda item: item[0] != "type"))
+    if isinstance(doc, list):
+        return [moved_first(v) for v in doc]
+    return doc
+
+
+@pytest.mark.parametrize("group", ["tags not first", "escaped names and tags"])
+def test_to_json_writes_tags_first_and_names_decoded(group):
+    """A text walked with its tags later or its names escaped is not in written form: to_json
+    writes it as it writes the same document with its tags first and names plain."""
+    for index, case in enumerate(GROUPS[group][1]):
+        canonical = text(moved_first(json.loads(case)))
+        assert sdk.to_json(case) == sdk.to_json(canonical), f"{group} #{index}"

@@ -2,7 +2,9 @@
 // forms.hpp, that builds nothing and tells a sink what it meets.
 //
 // It takes objects only, tags first, strings and keys without escapes, plain numbers,
-// and a nesting well inside the reader's limit.  On anything else it gives up (returns
+// and a nesting well inside the reader's limit.  A lenient walker also decodes escaped
+// member names and tags, and finds a tag written after other members by a skip ahead,
+// then walks the members as if it came first.  On anything else it gives up (returns
 // false) and the caller reads the text from the start with the general reader, which is
 // the one source of errors, messages and positions.  So the walk never has to word an
 // error, and it accepts only texts that the general reader accepts with the same value.
@@ -133,6 +135,12 @@ struct NoSink {
     // A unit variant given with a null content.
     template <class E>
     void unit_null() {}
+    // A tagged value of enumeration E whose tag is not its first member, before its
+    // variant; the events that follow are those of the tag first.
+    template <class E>
+    void tag_later() {}
+    // A member name or tag written with escapes, read decoded.
+    void escaped_name() {}
 };
 
 // Whether the walk converts numbers for the sink; one that declares
@@ -167,10 +175,16 @@ struct MapValue<SortedMap<V>> {
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
 
-template <class Sink>
+// A walker that is not `Lenient` gives up on escaped names and on tags not first, where
+// stopped_at() then shows them (see worth_lenient()); a lenient one takes them.  Kept
+// apart because the paths that take them slow the common walk down by some percent.
+template <class Sink, bool Lenient = false>
 class Walker {
 public:
     Walker(std::string_view text, Sink& sink) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), sink_(sink) {}
+
+    // Where a walk that gave up stopped.
+    const char* stopped_at() const { return p_; }
 
     // One value of type T and then only whitespace.
     template <class T>
@@ -265,7 +279,11 @@ private:
     std::optional<std::string_view> key() {
         if (peek() != '"') return std::nullopt;
         auto k = string();
-        if (!k || !take(':')) return std::nullopt;
+        if (!k) {
+            ++p_;  // past the quote: a key of a map or a free value, no name for worth_lenient()
+            return std::nullopt;
+        }
+        if (!take(':')) return std::nullopt;
         return k;
     }
 
@@ -341,10 +359,92 @@ private:
             return index;
         }
         auto other = string();
-        if (!other) return std::nullopt;
+        if (!other) {
+            if constexpr (Lenient) {
+                return escaped_name_at<count>(name);
+            } else {
+                return std::nullopt;
+            }
+        }
         other_ = *other;
         return count;
     }
+
+    // name_at() for a string with escapes, decoded into scratch_ (other_ then points
+    // there until the next one).
+    template <std::size_t count, class Name>
+    [[gnu::noinline, gnu::cold]] std::optional<std::size_t> escaped_name_at(Name&& name) {
+        auto decoded = escaped_string();
+        if (!decoded) return std::nullopt;
+        sink_.escaped_name();
+        std::size_t index = count;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (void)((*decoded == name(std::integral_constant<std::size_t, I>{}) ? (index = I, true) : false) || ...);
+        }(std::make_index_sequence<count>{});
+        other_ = *decoded;
+        return index;
+    }
+
+    // The string at the cursor, with escapes, decoded into scratch_.  Escapes the general
+    // reader refuses, surrogates and strings longer than the scratch give up.
+    [[gnu::noinline, gnu::cold]] std::optional<std::string_view> escaped_string() {
+        const char* q = p_ + 1;
+        std::size_t n = 0;
+        for (;;) {
+            const std::size_t stop = json::scan_string(begin_, static_cast<std::size_t>(q - begin_),
+                                                       static_cast<std::size_t>(end_ - begin_));
+            const char* s = begin_ + stop;
+            if (s >= end_ || static_cast<std::size_t>(s - q) > sizeof scratch_ - n) return std::nullopt;
+            std::memcpy(scratch_ + n, q, static_cast<std::size_t>(s - q));
+            n += static_cast<std::size_t>(s - q);
+            if (*s == '"') {
+                p_ = s + 1;
+                break;
+            }
+            if (*s != '\\' || end_ - s < 2 || n + 4 > sizeof scratch_) return std::nullopt;
+            char c = s[1];
+            q = s + 2;
+            switch (c) {
+                case '"': case '\\': case '/': break;
+                case 'b': c = '\b'; break;
+                case 'f': c = '\f'; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'u': {
+                    if (end_ - q < 4) return std::nullopt;
+                    std::uint32_t cp = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        const char h = q[k];
+                        const int v = h >= '0' && h <= '9' ? h - '0'
+                                      : (h | 0x20) >= 'a' && (h | 0x20) <= 'f' ? (h | 0x20) - 'a' + 10
+                                                                               : -1;
+                        if (v < 0) return std::nullopt;
+                        cp = cp << 4 | static_cast<std::uint32_t>(v);
+                    }
+                    q += 4;
+                    if (cp >= 0xD800 && cp <= 0xDFFF) return std::nullopt;
+                    if (cp < 0x80) {
+                        scratch_[n++] = static_cast<char>(cp);
+                    } else if (cp < 0x800) {
+                        scratch_[n++] = static_cast<char>(0xC0 | cp >> 6);
+                        scratch_[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+                    } else {
+                        scratch_[n++] = static_cast<char>(0xE0 | cp >> 12);
+                        scratch_[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+                        scratch_[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+                    }
+                    continue;
+                }
+                default: return std::nullopt;
+            }
+            scratch_[n++] = c;
+        }
+        return std::string_view(scratch_, n);
+    }
+
+    // Whether other_ is a decoded name, which lasts only until the next one.
+    bool other_decoded() const { return other_.data() == scratch_; }
 
     // The members of an object after its opening brace (and after `first_done` members
     // already taken), each handed to on_member() with the cursor at its key's opening
@@ -676,12 +776,20 @@ private:
 
     // The members of record T; a repeated field, or a missing required one, gives up.
     // After the tag of an internally tagged value (`after_tag`), a second tag gives up.
-    template <class T, bool after_tag = false>
-    bool record_members() {
+    // With the tag read ahead (`tag_at` its key, `tag_end` the end of its value), the
+    // members are those from the opening brace and the tag is stepped over.
+    template <class T, bool after_tag = false, bool tag_ahead = false>
+    bool record_members(const char* tag_at = nullptr, const char* tag_end = nullptr) {
         using D = Describe<T>;
         static_assert(field_count<D>() <= 32);
         std::uint32_t seen = 0;
-        const bool ok = members(after_tag, [&] {
+        const bool ok = members(after_tag && !tag_ahead, [&] {
+            if constexpr (tag_ahead) {
+                if (p_ == tag_at) {
+                    p_ = tag_end;
+                    return true;
+                }
+            }
             const auto index = field_key<D>();
             if (!index) return false;
             if (*index == field_count<D>()) {
@@ -760,7 +868,8 @@ private:
         using D = Describe<E>;
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
-        if (!type_key()) return false;
+        const char* open = p_;
+        if (!type_key()) return tag_not_first([&] { return adjacent_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         bool has_content = false;
@@ -781,12 +890,125 @@ private:
         return true;
     }
 
+    // What a tagged object whose first member is not `"type":` leaves to `lenient`.
+    template <class F>
+    [[gnu::always_inline]] bool tag_not_first(F&& lenient) {
+        if constexpr (Lenient) {
+            return lenient();
+        } else {
+            (void)lenient;
+            return false;
+        }
+    }
+
+    // The tag of a tagged object whose first member is not its tag, found by a skip over
+    // the members before it from `open` (after the brace).  On success `tag_at` is the key
+    // of the tag, the cursor is after its value, and the sink has heard tag_later() and
+    // the variant.  A member before the tag that is not a value gives up, as does an
+    // object without a tag.
+    template <class E>
+    std::optional<std::size_t> tag_ahead(const char* open, const char*& tag_at) {
+        p_ = open;
+        int c = peek();
+        for (;;) {
+            if (c != '"') return std::nullopt;
+            tag_at = p_;
+            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+            if (!k || !take(':')) return std::nullopt;
+            if (*k == 0) {
+                sink_.template tag_later<E>();
+                return tag<E>();
+            }
+            if (!any()) return std::nullopt;
+            if (peek() != ',') return std::nullopt;
+            ++p_;
+            c = peek();
+        }
+    }
+
+    // An adjacently tagged value whose tag is not first: the members are walked from the
+    // brace once the tag is known, as they would be after it, stepping over the tag.
+    template <class E>
+    [[gnu::noinline, gnu::cold]] bool adjacent_tag_ahead(const char* open) {
+        using D = Describe<E>;
+        const char* tag_at = nullptr;
+        auto index = tag_ahead<E>(open, tag_at);
+        if (!index) return false;
+        const char* tag_end = p_;
+        p_ = open;
+        bool has_content = false;
+        if (!members(false, [&] {
+                if (p_ == tag_at) {
+                    p_ = tag_end;
+                    return true;
+                }
+                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
+                if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
+                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
+                has_content = true;
+                return dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); });
+            })) {
+            return false;
+        }
+        if (!has_content && !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
+            return false;
+        }
+        sink_.template enum_end<E>();
+        leave();
+        return true;
+    }
+
+    // An internally tagged value whose tag is not first: the variant's members are walked
+    // from the brace once the tag is known, stepping over the tag.
+    template <class E>
+    [[gnu::noinline, gnu::cold]] bool internal_tag_ahead(const char* open) {
+        const char* tag_at = nullptr;
+        auto index = tag_ahead<E>(open, tag_at);
+        if (!index) return false;
+        const char* tag_end = p_;
+        p_ = open;
+        if (!dispatch<E>(*index, [&]<std::size_t I>() {
+                using A = Alt<E, I>;
+                if constexpr (Describe<A>::style == Style::Flatten) {
+                    constexpr auto member = Describe<A>::member;
+                    sink_.template flat_begin<member>();
+                    std::size_t n = 0;
+                    if (!members(false, [&] {
+                            if (p_ == tag_at) {
+                                p_ = tag_end;
+                                return true;
+                            }
+                            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+                            if (!k || *k != 1 || other_decoded() || !take(':')) return false;
+                            sink_.key(other_);
+                            ++n;
+                            return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
+                        })) {
+                        return false;
+                    }
+                    sink_.template flat_size<member>(n);
+                    return true;
+                } else {
+                    sink_.template begin<A>();
+                    if (!record_members<A, true, true>(tag_at, tag_end)) return false;
+                    sink_.template end<A>();
+                    return true;
+                }
+            })) {
+            return false;
+        }
+        sink_.template enum_end<E>();
+        leave();
+        return true;
+    }
+
     // {"type": name, ...the variant's own members} with the tag first.
     template <class E>
     bool internal() {
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
-        if (!type_key()) return false;
+        const char* open = p_;
+        if (!type_key()) return tag_not_first([&] { return internal_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
@@ -797,7 +1019,7 @@ private:
                     std::size_t n = 0;
                     if (!members(true, [&] {
                             auto k = name_at<1>([](auto) { return std::string_view("type"); });
-                            if (!k || *k != 1 || !take(':')) return false;
+                            if (!k || *k != 1 || other_decoded() || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
                             return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
@@ -852,14 +1074,83 @@ private:
     const char* end_;
     int depth_ = 0;
     std::string_view other_;  // the last key that name_at found among none of its names
+    char scratch_[64];        // a name with escapes, decoded
     Sink& sink_;
 };
 
+// Whether the walk may read `text` to its end for all its escapes: each string with a
+// backslash is a key, or the value of a "type" member, which it decodes; any other one
+// makes it give up, so such a text is better read the general way at once.  Judged from
+// the bytes around each backslash, which is enough to save the walk a give-up: the walk
+// itself decides what it takes.
+inline bool escapes_only_in_names(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    for (;;) {
+        const void* hit = std::memchr(p, '\\', static_cast<std::size_t>(end - p));
+        if (hit == nullptr) return true;
+        // The opening quote: no backslash stands between it and this first one since p.
+        const char* open = static_cast<const char*>(hit);
+        while (open > p && open[-1] != '"') --open;
+        if (open == p) return false;
+        const char* q = static_cast<const char*>(hit);
+        while (q < end && *q != '"') q += *q == '\\' ? 2 : 1;
+        if (q >= end) return false;
+        p = q + 1;
+        const char* after = p;
+        while (after < end && space(*after)) ++after;
+        if (after < end && *after == ':') continue;
+        const char* before = open - 1;
+        while (before > text.data() && space(before[-1])) --before;
+        if (before == text.data() || before[-1] != ':') return false;
+        --before;
+        while (before > text.data() && space(before[-1])) --before;
+        if (before - text.data() < 6 || std::memcmp(before - 6, "\"type\"", 6) != 0) return false;
+    }
+}
+
 // Walks `text` as one T; false when the general reader has to read it.
-template <class T, class Sink>
+template <class T, bool Lenient = false, class Sink>
 bool walk(std::string_view text, Sink& sink) {
-    Walker<Sink> walker(text, sink);
+    Walker<Sink, Lenient> walker(text, sink);
     return walker.template document<T>();
+}
+
+// Whether a walk that was not lenient, stopped at `at`, may have stopped for what a
+// lenient one takes: a string with an escape, or a complete key that is the first of its
+// object (where the tag was looked for).  Texts cut short or wrong elsewhere are not
+// walked again.
+inline bool worth_lenient(std::string_view text, const char* at) {
+    const char* const end = text.data() + text.size();
+    if (at >= end || *at != '"') return false;
+    auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    const char* q = at + 1;
+    while (q < end && *q != '"') {
+        if (*q == '\\') return true;
+        ++q;
+    }
+    if (q >= end) return false;
+    for (++q; q < end && space(*q);) ++q;
+    if (q >= end || *q != ':') return false;
+    const char* before = at;
+    while (before > text.data() && space(before[-1])) --before;
+    return before > text.data() && before[-1] == '{';
+}
+
+// walk() for a sink that can start again (`restart()` forgets what it heard): the common
+// form is walked at full speed first, by a walker without the paths for escaped names and
+// tags not first (they cost the common walk some percent), and walked again leniently
+// only where that one may have stopped for them.
+template <class T, class Sink>
+bool walk_twice(std::string_view text, Sink& sink) {
+    {
+        Walker<Sink, false> walker(text, sink);
+        if (walker.template document<T>()) return true;
+        if (!worth_lenient(text, walker.stopped_at())) return false;
+    }
+    sink.restart();
+    return walk<T, true>(text, sink);
 }
 
 }  // namespace tavrik::model::fast

@@ -171,7 +171,7 @@ private:
 
 // Listens to a walk for anything that the writer would write otherwise than the text
 // has it.  Strings need no check: the walk takes only those without escapes or control
-// bytes, which the writer copies unchanged.
+// bytes, which the writer copies unchanged, and tells of the names it decoded.
 class WrittenForm : public fast::NoSink {
 public:
     static constexpr bool kWantsNumbers = true;
@@ -262,6 +262,12 @@ public:
     void unit_null() {
         written_ = false;
     }
+    // The writer puts the tag first and writes names without escapes.
+    template <class E>
+    void tag_later() {
+        written_ = false;
+    }
+    void escaped_name() { written_ = false; }
 
 private:
     bool written_ = true;
@@ -275,7 +281,9 @@ private:
 
 bool write_written_form(std::string_view text, json::Writer& writer) {
     WrittenForm form;
-    if (!fast::walk<Workout>(text, form) || !form.written()) return false;
+    // A text with a tag not first or a name escaped is not in written form: the walk that
+    // takes them is of no use here.
+    if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
     writer.reindent(text);
     return true;
 }

@@ -612,10 +612,10 @@ std::expected<Table, std::string> stream_columns(model::Workout& workout, Ragged
 }
 
 std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string_view text, Ragged ragged) {
-    // As for the node walk: a backslash means the general reader, at once.
-    if (text.find('\\') != std::string_view::npos) return std::nullopt;
+    // As for the node walk: escapes the walk gives up on mean the general reader, at once.
+    if (!model::fast::escapes_only_in_names(text)) return std::nullopt;
     StreamSink sink(text.size());
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return std::move(sink).table(ragged);
 }
 

@@ -19,15 +19,17 @@ struct LocalSink : EntrySink {
 }  // namespace
 
 std::optional<NodeEntries> scan_nodes(std::string_view text) {
-    // The walk gives up on any backslash (escapes are for the general reader), so a text
-    // with one goes there at once instead of after a walk up to it.
-    if (text.find('\\') != std::string_view::npos) return std::nullopt;
+    // The walk gives up on escapes but in names and tags, so a text with others goes to
+    // the general reader at once instead of after a walk up to them.
+    if (!model::fast::escapes_only_in_names(text)) return std::nullopt;
     NodeEntries entries;
     // A node takes some 60 bytes of text at the least; most take a few hundred.
     entries.reserve(text.size() / 256 + 4);
     LocalSink sink(entries);
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
-    return entries;
+    model::fast::Walker<LocalSink, false> walker(text, sink);
+    if (walker.document<model::Workout>()) return entries;
+    if (!model::fast::worth_lenient(text, walker.stopped_at())) return std::nullopt;
+    return scan_nodes_lenient(text);
 }
 
 }  // namespace tavrik::ops

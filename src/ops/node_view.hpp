@@ -44,5 +44,8 @@ using NodeEntries = std::vector<NodeEntry>;
 // The nodes of a workout text in its common form, or nothing when the text has to be read
 // the general way (which also words any error in it).  The entries point into `text`.
 std::optional<NodeEntries> scan_nodes(std::string_view text);
+// The same walk taking escaped names and tags not first, for a text that scan_nodes()
+// gave up on for them.
+std::optional<NodeEntries> scan_nodes_lenient(std::string_view text);
 
 }  // namespace tavrik::ops

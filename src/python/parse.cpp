@@ -86,9 +86,10 @@ private:
 }  // namespace
 
 PyRef parse_fast(std::string_view text) {
-    // A backslash stands only in a string with an escape, which the walk gives up on, or
-    // in a text the general reading refuses: either way building first would be wasted.
-    if (std::memchr(text.data(), '\\', text.size()) != nullptr) return PyRef();
+    // An escape in a string other than a name or a tag makes the walk give up, and a
+    // backslash outside a string makes the general reading refuse the text: either way
+    // building first would be wasted.
+    if (!model::fast::escapes_only_in_names(text)) return PyRef();
     // As in the conversion: a collection during the build would only find new objects.
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
@@ -97,7 +98,7 @@ PyRef parse_fast(std::string_view text) {
         entries.reserve(text.size() / 256 + 4);
         PyBackend backend;
         BuildSink<PyBackend> sink(backend, entries);
-        if (model::fast::walk<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
+        if (model::fast::walk_twice<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
             result = sink.take();
         }
     }

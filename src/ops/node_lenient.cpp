@@ -1,0 +1,27 @@
+#include <optional>
+#include <string_view>
+
+#include "model/fast_read.hpp"
+#include "ops/entry_sink.hpp"
+#include "ops/node_view.hpp"
+
+namespace tavrik::ops {
+
+namespace {
+// A sink of this file alone, for the same inlining as scan_nodes()'s walk.
+struct LenientSink : EntrySink {
+    using EntrySink::EntrySink;
+};
+}  // namespace
+
+// Apart from scan_nodes(), whose walk the lenient one would otherwise slow down: the
+// compiler inlines less into a unit that holds both.
+std::optional<NodeEntries> scan_nodes_lenient(std::string_view text) {
+    NodeEntries entries;
+    entries.reserve(text.size() / 256 + 4);
+    LenientSink sink(entries);
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
+    return entries;
+}
+
+}  // namespace tavrik::ops
