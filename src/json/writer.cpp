@@ -125,6 +125,21 @@ std::size_t scalar_size(const char* p) {
 #endif
 }
 
+// Whether any of the n bytes at p (at most 32, all 32 readable) is past ASCII.
+bool has_high_byte(const char* p, std::size_t n) {
+#if defined(__SSE2__)
+    const auto low = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    const auto high =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))));
+    return ((std::uint64_t{high} << 16 | low) & ((std::uint64_t{1} << n) - 1)) != 0;
+#else
+    for (std::size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
+    }
+    return false;
+#endif
+}
+
 const char* skip_space_run(const char* p, const char* end);
 
 // The first byte from p that is not whitespace (or end): none, or one space, or the line
@@ -169,11 +184,26 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
             case kQuote: {
                 const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
                 const std::size_t stop = scan_string(text.data(), from, text.size());
-                shape_.add(text.data() + from, stop - from);
-                const std::size_t n = stop - from + 2;
-                std::memcpy(room(n), p, n);
-                cursor_ += n;
+                const std::size_t n = stop - from + 2;  // with its quotes
+                char* o = room(n);
+                // Most strings are short: moved in a fixed width, and tallied only when
+                // they hold anything but ASCII.
+                if (n <= 32 && end - p >= 32) {
+                    std::memcpy(o, p, 32);
+                    if (has_high_byte(p, n)) shape_.add(p + 1, n - 2);
+                } else {
+                    std::memcpy(o, p, n);
+                    shape_.add(p + 1, n - 2);
+                }
+                o += n;
                 p += n;
+                // A key's colon follows it on the same line.
+                if (p < end && *p == ':') {
+                    std::memcpy(o, ": ", 2);
+                    o += 2;
+                    p = skip_spaces(p + 1, end);
+                }
+                cursor_ = o;
                 break;
             }
             case kOpen: {

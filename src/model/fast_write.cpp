@@ -1,10 +1,10 @@
 #include "model/fast_write.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -139,17 +139,17 @@ public:
 
     template <class T>
     void begin() {
-        last_field_.push_back(-1);
+        last_field_[++records_] = -1;
     }
     template <class T>
     void end() {
-        last_field_.pop_back();
+        --records_;
     }
     // Declaration order.
     template <class D, std::size_t I>
     void field() {
-        if (static_cast<int>(I) <= last_field_.back()) written_ = false;
-        last_field_.back() = static_cast<int>(I);
+        if (static_cast<int>(I) <= last_field_[records_]) written_ = false;
+        last_field_[records_] = static_cast<int>(I);
     }
     template <auto Member>
     void null() {
@@ -161,16 +161,18 @@ public:
     }
     template <auto Member>
     void map_begin() {
-        keys_.push_back(std::nullopt);
+        keys_[++maps_].data = nullptr;
     }
-    // Keys ascending, each once.
+    // Keys ascending, each once (a key always points into the text, so no key yet is
+    // told by a null pointer).
     void key(std::string_view k) {
-        if (keys_.back() && !(*keys_.back() < k)) written_ = false;
-        keys_.back() = k;
+        Key& last = keys_[maps_];
+        if (last.data != nullptr && !(std::string_view(last.data, last.size) < k)) written_ = false;
+        last = {k.data(), k.size()};
     }
     template <auto Member>
     void map_size(std::size_t n) {
-        keys_.pop_back();
+        --maps_;
         if (n == 0 && left_out_when_empty<Member>()) written_ = false;
     }
     // A flattened record's free members are keyed like a map's.
@@ -206,8 +208,16 @@ private:
     const char* text_end_;
     bool written_ = true;
     std::vector<const char*> doubles_to_write_;
-    std::vector<int> last_field_;                       // per open record
-    std::vector<std::optional<std::string_view>> keys_;  // per open map: the last key
+    // Per open record and map, as deep as the walk goes (each is an object): the last
+    // field and the last key.
+    std::array<int, fast::kMaxDepth + 1> last_field_;
+    int records_ = 0;
+    struct Key {
+        const char* data;
+        std::size_t size;
+    };
+    std::array<Key, fast::kMaxDepth + 1> keys_;
+    int maps_ = 0;
 };
 
 }  // namespace
