@@ -34,6 +34,9 @@
 #include "model/fast_write.hpp"
 #include "model/survey.hpp"
 #include "model/write.hpp"
+#include "json/number.hpp"
+#include "json/reader.hpp"
+#include "json/writer.hpp"
 #include "arrow/table.hpp"
 #include "ops/columns.hpp"
 #include "ops/count.hpp"
@@ -320,6 +323,38 @@ private:
 
 }  // namespace
 
+// Every run of number bytes in the text that the reader takes whole as a number: the
+// writer's text made from the token alone must be the text of the value read from it, and
+// a token judged already written must be that text, at the end of the text or before more.
+void check_double_tokens(std::string_view text) {
+    auto number_byte = [](char c) { return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; };
+    for (std::size_t i = 0; i < text.size();) {
+        if (!number_byte(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < text.size() && number_byte(text[j])) ++j;
+        const std::string_view token = text.substr(i, j - i);
+        i = j;
+        tavrik::json::Reader reader(token);
+        const auto number = reader.parse_number();
+        if (!number || reader.peek() != tavrik::json::kEof) continue;
+        char want[tavrik::json::kDoubleRoom];
+        const std::string_view expected(want, static_cast<std::size_t>(tavrik::json::write_double(want, number->as_double()) - want));
+        char got[tavrik::json::kDoubleRoom];
+        if (std::string_view(got, static_cast<std::size_t>(tavrik::json::write_double_of_token(got, token) - got)) != expected) {
+            fail("a double written from its token differs from the writer's", token);
+        }
+        const std::string alone(token);
+        if ((tavrik::json::double_token_written(token.data(), token.data() + token.size(), text.data() + text.size()) ||
+             tavrik::json::double_token_written(alone.data(), alone.data() + alone.size(), alone.data() + alone.size())) &&
+            token != expected) {
+            fail("a double token taken as written is not the writer's text", token);
+        }
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     // The module only ever reads the UTF-8 of a Python str, which is always valid: inputs
@@ -406,7 +441,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Writing a text in written form straight from its bytes must give, byte for byte, what
     // the general reading written back gives; and the general reading must accept it.  The
-    // text written back, when taken the direct way, must come out unchanged.
+    // text written back, when taken the direct way, must come out unchanged.  Doubles that
+    // the writer writes otherwise are rewritten from their tokens on the way.
+    check_double_tokens(text);
     {
         tavrik::json::Writer direct;
         if (tavrik::model::write_written_form(text, direct)) {

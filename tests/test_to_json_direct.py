@@ -188,3 +188,56 @@ DIFFERENT = [
 @pytest.mark.parametrize("case,text", DIFFERENT, ids=[row[0] for row in DIFFERENT])
 def test_other_workouts_agree_too(case, text):
     assert sdk.to_json(text) == general(text)
+
+
+# Spellings of numbers where doubles are read: the direct way rewrites those that the
+# writer writes otherwise from their tokens, and must write what the model does.
+DOUBLE_SPELLINGS = [
+    "142", "-5", "0", "-0", "0.0", "-0.0", "0.000", "-0e3", "7.50", "1.5e1", "15E-1", "2.5e+0",
+    # the plain layout ends at 10^-5 and below 10^16
+    "0.00001", "0.000012", "0.000001", "1e-5", "1e-6", "123456789012345.0", "999999999999999",
+    "1000000000000000", "1e15", "1e16", "10000000000000000", "1E21", "100000000000000000000",
+    # 15, 16 and 17 significant digits: past 15 the value decides
+    "0.123456789012345", "1.23456789012345", "1234567890.123456", "9007199254740993",
+    "0.30000000000000004", "12345678901234567", "123456789012345678901234567890", "1.00000000000000000001",
+    # the ends of the range: the largest double, a subnormal one, the least
+    "1.7976931348623157e308", "2.2250738585072014e-308", "1e-320", "1.23456789012345e-315", "5e-324",
+    # leading zeros of a fraction
+    "0.05", "0.0050", "-0.000099",
+]
+
+
+def with_doubles(spellings):
+    """BASE_TEXT with the spellings as timestamps, summary values, a position and a field."""
+    values = ", ".join(spellings)
+    return (one("[0.0, 1.0, 2.0]", f"[{values}]")
+            .replace('"avg_hr": 120.5', f'"avg_hr": {spellings[0]}')
+            .replace('"lat": 1.25, "lng": 2.5', f'"lat": {spellings[-1]}, "lng": {spellings[len(spellings) // 2]}')
+            .replace('"rest_seconds": 90.0', f'"rest_seconds": {spellings[1]}'))
+
+
+@pytest.mark.parametrize("spelling", DOUBLE_SPELLINGS)
+def test_each_spelling_of_a_double_is_written_as_the_model_writes_it(spelling):
+    text = with_doubles([spelling, spelling, spelling])
+    assert sdk.to_json(text) == general(text)
+
+
+def test_spellings_mixed_with_written_doubles():
+    # Rewritten tokens among tokens already written, so that each rewrite lands at its
+    # own token and none shifts to the next.
+    # (Save the largest double, near which the walk leaves the text to the model.)
+    taken = [s for s in DOUBLE_SPELLINGS if not s.endswith("e308")]
+    spellings = [s for pair in zip(taken, ["1.0", "2.5", "0.001", "-3.25"] * 20) for s in pair]
+    text = with_doubles(spellings)
+    result = sdk.to_json(text)
+    assert result == general(text)
+    assert sdk.to_json(result) == result
+    assert sdk.to_json(with_doubles(spellings[::-1])) == general(with_doubles(spellings[::-1]))
+
+
+def test_recorded_ride_with_whole_samples():
+    # Integers for whole samples, as other tools write them: every one is rewritten.
+    ride = bench.make_recording(600)
+    text = json.dumps(ride, ensure_ascii=False).replace(".0,", ",").replace(".0]", "]")
+    assert text.count(".0,") == 0
+    assert sdk.to_json(text) == general(text) == written(ride)

@@ -100,6 +100,10 @@ char* write_double(char* out, double d) {
     while (n > 1 && digits[n - 1] == '0') --n;
     int m = 0;
     std::from_chars(p + 1 + (p[1] == '+'), res.ptr, m);
+    return write_double_digits(out, digits, n, m);
+}
+
+char* write_double_digits(char* out, const char* digits, int n, int m) {
     const auto digits_from = [&](int from, int to) { return std::string_view(digits + from, static_cast<std::size_t>(to - from)); };
     if (m >= -5 && m <= 15) {
         if (m < 0) {
@@ -123,6 +127,34 @@ char* write_double(char* out, double d) {
     }
     out = put(out, m < 0 ? "e-" : "e+");
     return std::to_chars(out, out + 8, m < 0 ? -m : m).ptr;
+}
+
+bool double_token_written_slow(const char* p, const char* end) {
+    const char* q = p + (*p == '-');
+    const char* dot = digits_end(q, end);
+    if (dot == end || *dot != '.') return false;
+    const char* frac = dot + 1;
+    if (digits_end(frac, end) != end) return false;  // an exponent
+    const auto int_len = dot - q;
+    const auto frac_len = end - frac;
+    const bool int_zero = *q == '0';  // then it is the whole integer part
+    if (end[-1] == '0') {
+        // Only "I.0" ends in a zero: the writer's form of a whole value below 10^16, or
+        // of zero.  The integer part's digits, short of its trailing zeros, are the
+        // value's significant ones.
+        if (frac_len != 1) return false;
+        if (int_zero) return true;
+        if (int_len < 16) return true;
+        if (int_len > 16) return false;
+        const char* last = dot - 1;
+        while (*last == '0') --last;
+        return last - q < 15;
+    }
+    if (!int_zero) return int_len + frac_len <= 15;
+    // "0.000ddd": at most four zeros before the first significant digit.
+    const char* first = frac;
+    while (*first == '0') ++first;
+    return first - frac <= 4 && end - first <= 15;
 }
 
 void append_double(std::string& out, double d) {

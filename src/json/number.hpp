@@ -53,6 +53,21 @@ void append_double(std::string& out, double d);
 inline constexpr std::size_t kDoubleRoom = 64;
 char* write_double(char* out, double d);
 
+// The layout of write_double for a nonzero value d.ddd x 10^m given its n significant
+// digits (the last not a zero), after any sign: plain for m in -5..15, exponent notation
+// otherwise.  The same room as write_double.
+char* write_double_digits(char* out, const char* digits, int n, int m);
+
+// Whether the number token [p, end), which the reader accepts, is already as the writer
+// writes the double read from it, when that is plain to see: a token without exponent,
+// with a fraction and at most 15 significant digits (which are then the value's shortest
+// round-trip digits, see write_double_of_token), laid out as the writer lays such a value
+// out.  False for any other, which may still be so.  `limit` is the end of the readable
+// text around the token: sixteen bytes from `p` are read at once when there are.
+inline bool double_token_written(const char* p, const char* end, const char* limit);
+// The same, one byte at a time, for any token.
+bool double_token_written_slow(const char* p, const char* end);
+
 // How many of the eight bytes at `p` lead with ASCII digits.  A byte below '0' sets its
 // top bit in w - '0', one above '9' in w + 0x46, one past 0x7F in w itself; borrows and
 // carries only start at such a byte and move upward, so the lowest flagged byte is exact.
@@ -111,6 +126,32 @@ inline const char* skip_double(const char* p, const char* end) {
         return q;
     }
     return digits > 308 ? nullptr : q;
+}
+
+[[gnu::always_inline]] inline bool double_token_written(const char* p, const char* end, const char* limit) {
+#if defined(__SSE2__)
+    const auto size = static_cast<unsigned>(end - p);
+    if (size <= 16 && limit - p >= 16) {
+        // At most 16 bytes: "I.0", "0.F" and "I.F" hold at most 15 digits.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned digit = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)))));
+        const unsigned sign = *p == '-';
+        const unsigned other = ~digit & ((1u << size) - 1) & ~sign;
+        // One byte other than a digit past the sign, and that a point: no exponent.
+        if (other == 0 || (other & (other - 1)) != 0) return false;
+        const auto dot = static_cast<unsigned>(std::countr_zero(other));
+        if (p[dot] != '.') return false;
+        // A zero ends only "I.0", the form of a whole value, or of zero.
+        if (end[-1] == '0') return dot + 2 == size;
+        if (p[sign] != '0') return true;
+        // "0.000ddd": at most four zeros before the first significant digit.
+        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('0'))));
+        return std::countr_one(zeros >> (dot + 1)) <= 4;
+    }
+#endif
+    (void)limit;
+    return double_token_written_slow(p, end);
 }
 
 // skip_double for the usual sample, a short token without exponent such as "-12.75",

@@ -13,6 +13,60 @@
 
 namespace tavrik::json {
 
+char* write_double_of_token(char* out, std::string_view token) {
+    const char* const p = token.data();
+    const char* const end = p + token.size();
+    const bool negative = *p == '-';
+    // The significant digits, from the first that is not a zero, and the decimal exponent
+    // m of the first: d.ddd x 10^m.
+    char digits[24];
+    int n = 0;
+    int m = 0;
+    const char* q = p + negative;
+    const char* int_end = q;
+    while (int_end < end && static_cast<unsigned>(*int_end - '0') < 10) ++int_end;
+    int place = static_cast<int>(int_end - q) - 1;  // the exponent of the digit at q
+    bool exact = false;
+    for (const char* r = q; r < end; ++r) {
+        if (*r == '.') continue;
+        if ((*r | 0x20) == 'e') {
+            ++r;
+            const bool e_negative = *r == '-';
+            r += *r == '+' || *r == '-';
+            long e = 0;
+            for (; r < end && e < 100000; ++r) e = e * 10 + (*r - '0');
+            m += static_cast<int>(e_negative ? -e : e);
+            break;
+        }
+        if (n == 0 && *r == '0') {
+            --place;
+            continue;
+        }
+        if (n == 0) m = place;
+        if (n == static_cast<int>(sizeof digits)) {
+            exact = true;
+            break;
+        }
+        digits[n++] = *r;
+        --place;
+    }
+    while (n > 0 && digits[n - 1] == '0') --n;
+    if (n == 0) {
+        *out = '-';
+        std::memcpy(out + negative, "0.0", 3);
+        return out + negative + 3;
+    }
+    // Past 15 digits, or near the ends of the range (subnormal values have fewer digits),
+    // the value decides.
+    if (exact || n > 15 || m < -300 || m > 300) {
+        Reader reader(token);
+        const Result<Number> number = reader.parse_number();
+        return write_double(out, number ? number->as_double() : 0.0);
+    }
+    *out = '-';
+    return write_double_digits(out + negative, digits, n, m);
+}
+
 void Writer::grow(std::size_t n) {
     const std::size_t size = static_cast<std::size_t>(cursor_ - begin_);
     std::size_t capacity = 2 * this->capacity();
@@ -71,31 +125,90 @@ std::size_t scalar_size(const char* p) {
 #endif
 }
 
+// Whether any of the n bytes at p (at most 32, all 32 readable) is past ASCII.
+bool has_high_byte(const char* p, std::size_t n) {
+#if defined(__SSE2__)
+    const auto low = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    const auto high =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))));
+    return ((std::uint64_t{high} << 16 | low) & ((std::uint64_t{1} << n) - 1)) != 0;
+#else
+    for (std::size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
+    }
+    return false;
+#endif
+}
+
+const char* skip_space_run(const char* p, const char* end);
+
+// The first byte from p that is not whitespace (or end): none, or one space, or the line
+// feed and indentation of indented text.
+[[gnu::always_inline]] inline const char* skip_spaces(const char* p, const char* end) {
+    if (p < end && token(*p) != kSpace) return p;
+    if (end - p >= 2 && token(p[1]) != kSpace) return p + 1;
+    return skip_space_run(p, end);
+}
+
+const char* skip_space_run(const char* p, const char* end) {
+#if defined(__SSE2__)
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i spaces =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+        if (const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(spaces)) & 0xFFFF; other != 0) {
+            return p + __builtin_ctz(other);
+        }
+    }
+#endif
+    while (p < end && token(*p) == kSpace) ++p;
+    return p;
+}
+
 }  // namespace
 
-void Writer::reindent(std::string_view text) {
+void Writer::reindent(std::string_view text, std::span<const char* const> doubles) {
     scalar_start();
     const char* p = text.data();
     const char* const end = p + text.size();
     std::size_t indent = 2 * level_;
+    // The next token to write as a double (none: null, which no token starts at).
+    const char* const* next_double = doubles.data();
+    const char* const* const doubles_end = next_double + doubles.size();
+    const char* rewrite_at = next_double != doubles_end ? *next_double : nullptr;
     while (p < end) {
         const char c = *p;
         switch (token(c)) {
-            case kSpace: ++p; break;
+            case kSpace: p = skip_spaces(p, end); break;
             case kQuote: {
                 const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
                 const std::size_t stop = scan_string(text.data(), from, text.size());
-                shape_.add(text.data() + from, stop - from);
-                const std::size_t n = stop - from + 2;
-                std::memcpy(room(n), p, n);
-                cursor_ += n;
+                const std::size_t n = stop - from + 2;  // with its quotes
+                char* o = room(n);
+                // Most strings are short: moved in a fixed width, and tallied only when
+                // they hold anything but ASCII.
+                if (n <= 32 && end - p >= 32) {
+                    std::memcpy(o, p, 32);
+                    if (has_high_byte(p, n)) shape_.add(p + 1, n - 2);
+                } else {
+                    std::memcpy(o, p, n);
+                    shape_.add(p + 1, n - 2);
+                }
+                o += n;
                 p += n;
+                // A key's colon follows it on the same line.
+                if (p < end && *p == ':') {
+                    std::memcpy(o, ": ", 2);
+                    o += 2;
+                    p = skip_spaces(p + 1, end);
+                }
+                cursor_ = o;
                 break;
             }
             case kOpen: {
                 const char close = c == '{' ? '}' : ']';
-                ++p;
-                while (p < end && token(*p) == kSpace) ++p;
+                p = skip_spaces(p + 1, end);
                 char* o = room(2 + indent + 2);
                 *o++ = c;
                 if (p < end && *p == close) {
@@ -124,21 +237,28 @@ void Writer::reindent(std::string_view text) {
                 *o++ = ',';
                 *o++ = '\n';
                 cursor_ = spaces(o, indent);
-                ++p;
+                p = skip_spaces(p + 1, end);
                 break;
             }
             case kColon:
                 std::memcpy(room(2), ": ", 2);
                 cursor_ += 2;
-                ++p;
+                p = skip_spaces(p + 1, end);
                 break;
             case kScalar: {
                 // Numbers or literals as this writer writes them (at most 32 bytes each),
                 // and the commas between them, in one loop: runs of samples are the bulk
                 // of a recording.
                 for (;;) {
+                    static_assert(kSlack >= kDoubleRoom);
                     char* o = room(32 + 2 + indent);
-                    if (end - p >= 32) {
+                    if (p == rewrite_at) {
+                        const char* stop = p + 1;
+                        while (stop < end && token(*stop) == kScalar) ++stop;
+                        o = write_double_of_token(o, std::string_view(p, static_cast<std::size_t>(stop - p)));
+                        p = stop;
+                        rewrite_at = ++next_double != doubles_end ? *next_double : nullptr;
+                    } else if (end - p >= 32) {
                         std::memcpy(o, p, 32);
                         const std::size_t n = scalar_size(p);
                         o += n;
@@ -150,8 +270,7 @@ void Writer::reindent(std::string_view text) {
                     }
                     cursor_ = o;
                     if (p == end || *p != ',') break;
-                    const char* next = p + 1;
-                    while (next < end && token(*next) == kSpace) ++next;
+                    const char* next = skip_spaces(p + 1, end);
                     if (next == end || token(*next) != kScalar) break;
                     *o++ = ',';
                     *o++ = '\n';

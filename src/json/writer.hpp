@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,14 @@ private:
     }
 };
 
+// The text f64() writes for the double that the reader reads from the number token
+// `token` (which it accepts), written at `out` with kDoubleRoom bytes of room; returns its
+// end.  A decimal of at most 15 significant digits in the range of normal doubles reads as
+// a double whose shortest round-trip digits are those very digits (no two such decimals
+// read as the same double, and none of fewer digits reads as it), so such a token is laid
+// out from its own digits, with neither a reading nor a formatting; any other takes both.
+char* write_double_of_token(char* out, std::string_view token);
+
 class Writer {
 public:
     explicit Writer(std::size_t capacity = 0) { reserve(capacity); }
@@ -99,8 +108,10 @@ public:
     }
     // A JSON value whose strings hold no escapes and no control bytes and whose other
     // scalars are already as this writer writes them, laid out as this writer lays out
-    // values: only the whitespace between its tokens changes.
-    void reindent(std::string_view text);
+    // values: only the whitespace between its tokens changes.  Save the number tokens
+    // that start at `doubles` (ascending, each one that the reader's common path reads):
+    // each is written as f64() writes the double read from it.
+    void reindent(std::string_view text, std::span<const char* const> doubles = {});
 
     // The text so far, valid until the writer is written to, cleared or destroyed.
     std::string_view view() const { return {begin_, static_cast<std::size_t>(cursor_ - begin_)}; }

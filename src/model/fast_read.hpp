@@ -103,6 +103,9 @@ struct NoSink {
     // A typed number (field, map value, list element, sample) with its text.
     template <auto Member>
     void number(std::string_view, const json::Number&) {}
+    // The token of a typed double, not converted, for a sink that does not want numbers.
+    template <auto Member>
+    void double_token(const char*, const char*) {}
     // A map key, before its value (also the members of a flattened record).
     void key(std::string_view) {}
     // Before the first element of a list; list_size() comes after the last.
@@ -586,6 +589,7 @@ private:
         if constexpr (std::is_same_v<T, double> && !kWantsNumbers) {
             const char* stop = json::skip_short_double(p_, end_);
             if (stop == nullptr) return false;
+            sink_.template double_token<Member>(p_, stop);
             p_ = stop;
         } else {
             json::Number n;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -18,9 +18,7 @@ namespace tavrik::model {
 
 namespace {
 
-using fast::ElementOf;
 using fast::MemberOf;
-using fast::Unwrapped;
 
 // Whether the writer leaves the member out when it is absent or empty: a field of a
 // record whose presence is not Required.  List entries and contents are never left out.
@@ -42,26 +40,11 @@ constexpr bool left_out_when_empty() {
     }
 }
 
-// The element type of the list or map that a member holds (void for nullptr, which
-// stands for an element itself).
-template <auto Member>
-struct Elements {
-    using type = void;
-};
-template <auto Member>
-    requires(!std::is_null_pointer_v<decltype(Member)>)
-struct Elements<Member> {
-    using type =
-        typename ElementOf<typename Unwrapped<typename MemberOf<decltype(Member)>::type>::type>::type;
-};
-
-// A number as the writer writes the value read from it into a T.
-bool written_like(std::string_view text, const json::Number& n, bool as_double) {
+// A free number as the writer writes the value read from it.
+bool written_like(std::string_view text, const json::Number& n) {
     char buffer[json::kDoubleRoom];
     char* end;
-    if (as_double) {
-        end = json::write_double(buffer, n.as_double());
-    } else if (n.kind == json::Number::Kind::Unsigned) {
+    if (n.kind == json::Number::Kind::Unsigned) {
         end = std::to_chars(buffer, buffer + 24, n.u).ptr;
     } else if (n.kind == json::Number::Kind::Signed) {
         end = std::to_chars(buffer, buffer + 24, n.i).ptr;
@@ -70,37 +53,6 @@ bool written_like(std::string_view text, const json::Number& n, bool as_double) 
     }
     return static_cast<std::size_t>(end - buffer) == text.size() && std::memcmp(buffer, text.data(), text.size()) == 0;
 }
-
-// The numbers found in written form so far, by value: recorded samples repeat their
-// values, and the writer's double formatter is the costliest part of the check.
-class KnownNumbers {
-public:
-    bool known(std::string_view text, std::uint64_t bits, bool as_double) const {
-        const Slot& slot = slots_[index(bits, as_double)];
-        return slot.size == text.size() && slot.bits == bits && slot.as_double == as_double && slot.size != 0 &&
-               std::memcmp(slot.text, text.data(), text.size()) == 0;
-    }
-    void remember(std::string_view text, std::uint64_t bits, bool as_double) {
-        if (text.size() > sizeof(Slot::text)) return;
-        Slot& slot = slots_[index(bits, as_double)];
-        std::memcpy(slot.text, text.data(), text.size());
-        slot.size = static_cast<unsigned char>(text.size());
-        slot.bits = bits;
-        slot.as_double = as_double;
-    }
-
-private:
-    struct Slot {
-        std::uint64_t bits = 0;
-        char text[32];
-        unsigned char size = 0;
-        bool as_double = false;
-    };
-    static std::size_t index(std::uint64_t bits, bool as_double) {
-        return static_cast<std::size_t>(((bits ^ as_double) * 0x9E3779B97F4A7C15ULL) >> 55);
-    }
-    std::array<Slot, 512> slots_;
-};
 
 // A free value's text (which the walk has checked) as the writer writes the value read
 // from it: objects with keys ascending and unique, numbers as the writer writes them.
@@ -149,7 +101,7 @@ public:
                 if (stop == nullptr) return false;
                 const std::string_view text(p_, static_cast<std::size_t>(stop - p_));
                 p_ = stop;
-                return written_like(text, n, false);
+                return written_like(text, n);
             }
         }
     }
@@ -174,56 +126,53 @@ private:
 // bytes, which the writer copies unchanged, and tells of the names it decoded.
 class WrittenForm : public fast::NoSink {
 public:
-    static constexpr bool kWantsNumbers = true;
+    static constexpr bool kWantsNumbers = false;
+
+    explicit WrittenForm(std::string_view text) : text_end_(text.data() + text.size()) {}
 
     bool written() const { return written_; }
     // Once the text is known not to be in written form, the walk can give up.
     bool stopped() const { return !written_; }
 
+    // The double tokens that the writer writes otherwise, in the order of the text.
+    std::span<const char* const> doubles_to_write() const { return doubles_to_write_; }
+
     template <class T>
     void begin() {
-        // Recorded samples cost more to check number by number against the writer than to
-        // read and write again, so a text with streams is left to the general way.
-        if constexpr (std::is_same_v<T, Streams>) written_ = false;
-        last_field_.push_back(-1);
+        last_field_[++records_] = -1;
     }
     template <class T>
     void end() {
-        last_field_.pop_back();
+        --records_;
     }
     // Declaration order.
     template <class D, std::size_t I>
     void field() {
-        if (static_cast<int>(I) <= last_field_.back()) written_ = false;
-        last_field_.back() = static_cast<int>(I);
+        if (static_cast<int>(I) <= last_field_[records_]) written_ = false;
+        last_field_[records_] = static_cast<int>(I);
     }
     template <auto Member>
     void null() {
         if (left_out_when_empty<Member>()) written_ = false;
     }
     template <auto Member>
-    void list_begin() {
-        doubles_.push_back(std::is_same_v<typename Elements<Member>::type, double>);
-    }
-    template <auto Member>
     void list_size(std::size_t n) {
-        doubles_.pop_back();
         if (n == 0 && left_out_when_empty<Member>()) written_ = false;
     }
     template <auto Member>
     void map_begin() {
-        doubles_.push_back(std::is_same_v<typename Elements<Member>::type, double>);
-        keys_.push_back(std::nullopt);
+        keys_[++maps_].data = nullptr;
     }
-    // Keys ascending, each once.
+    // Keys ascending, each once (a key always points into the text, so no key yet is
+    // told by a null pointer).
     void key(std::string_view k) {
-        if (keys_.back() && !(*keys_.back() < k)) written_ = false;
-        keys_.back() = k;
+        Key& last = keys_[maps_];
+        if (last.data != nullptr && !(std::string_view(last.data, last.size) < k)) written_ = false;
+        last = {k.data(), k.size()};
     }
     template <auto Member>
     void map_size(std::size_t n) {
-        doubles_.pop_back();
-        keys_.pop_back();
+        --maps_;
         if (n == 0 && left_out_when_empty<Member>()) written_ = false;
     }
     // A flattened record's free members are keyed like a map's.
@@ -235,23 +184,13 @@ public:
     void flat_size(std::size_t n) {
         map_size<Member>(n);
     }
+    // A double that is not already in the writer's form (an integer where a double
+    // belongs, a trailing zero, an exponent) is rewritten from its token as it passes,
+    // which costs no more than checking it.  Integers are taken by the walk only unsigned,
+    // as the writer writes them.
     template <auto Member>
-    void number(std::string_view text, const json::Number& n) {
-        bool as_double;
-        if constexpr (std::is_null_pointer_v<decltype(Member)>) {
-            as_double = !doubles_.empty() && doubles_.back();
-        } else {
-            as_double = std::is_same_v<typename Unwrapped<typename MemberOf<decltype(Member)>::type>::type, double>;
-        }
-        if (!written_) return;
-        std::uint64_t bits;
-        std::memcpy(&bits, &n.u, sizeof bits);
-        if (known_.known(text, bits, as_double)) return;
-        if (!written_like(text, n, as_double)) {
-            written_ = false;
-            return;
-        }
-        known_.remember(text, bits, as_double);
+    [[gnu::always_inline]] void double_token(const char* begin, const char* end) {
+        if (!json::double_token_written(begin, end, text_end_)) [[unlikely]] rewrite(begin);
     }
     void unknown(std::string_view, const char*, const char*) { written_ = false; }
     template <auto Member>
@@ -270,21 +209,31 @@ public:
     void escaped_name() { written_ = false; }
 
 private:
+    [[gnu::noinline]] void rewrite(const char* token) { doubles_to_write_.push_back(token); }
+
+    const char* text_end_;
     bool written_ = true;
-    KnownNumbers known_;
-    std::vector<int> last_field_;                       // per open record
-    std::vector<bool> doubles_;                         // per open list or map: its numbers are doubles
-    std::vector<std::optional<std::string_view>> keys_;  // per open map: the last key
+    std::vector<const char*> doubles_to_write_;
+    // Per open record and map, as deep as the walk goes (each is an object): the last
+    // field and the last key.
+    std::array<int, fast::kMaxDepth + 1> last_field_;
+    int records_ = 0;
+    struct Key {
+        const char* data;
+        std::size_t size;
+    };
+    std::array<Key, fast::kMaxDepth + 1> keys_;
+    int maps_ = 0;
 };
 
 }  // namespace
 
 bool write_written_form(std::string_view text, json::Writer& writer) {
-    WrittenForm form;
+    WrittenForm form(text);
     // A text with a tag not first or a name escaped is not in written form: the walk that
     // takes them is of no use here.
     if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
-    writer.reindent(text);
+    writer.reindent(text, form.doubles_to_write());
     return true;
 }
 
