@@ -463,7 +463,8 @@ struct WalkedChannel {
     std::string_view custom_name;
     bool positions = false;
     std::optional<DoubleBuffer> scalar;
-    std::optional<NullableDoubles> lat, lng, altitude;
+    std::optional<DoubleBuffer> lat, lng;  // null exactly where the entry is
+    std::optional<NullableDoubles> altitude;
     arrow::Validity entries;
 };
 
@@ -494,8 +495,8 @@ public:
         if constexpr (std::is_same_v<T, model::Position>) {
             WalkedChannel& channel = channels_.back();
             channel.entries.push(true);
-            channel.lat->value(lat_);
-            channel.lng->value(lng_);
+            channel.lat->push(lat_);
+            channel.lng->push(lng_);
             altitude_ ? channel.altitude->value(*altitude_) : channel.altitude->null();
         }
     }
@@ -516,9 +517,9 @@ public:
         } else if constexpr (same_member<Member, &model::StreamData::Position::value>()) {
             WalkedChannel& channel = channels_.back();
             channel.positions = true;
-            for (auto* field : {&channel.lat, &channel.lng, &channel.altitude}) {
-                field->emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
-            }
+            channel.lat.emplace(first_capacity_);
+            channel.lng.emplace(first_capacity_);
+            channel.altitude.emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
             in_positions_ = true;
         }
     }
@@ -545,8 +546,8 @@ public:
             if (in_positions_) {
                 WalkedChannel& channel = channels_.back();
                 channel.entries.push(false);
-                channel.lat->null();
-                channel.lng->null();
+                channel.lat->push(0.0);
+                channel.lng->push(0.0);
                 channel.altitude->null();
             }
         }
@@ -566,11 +567,18 @@ public:
                 continue;
             }
             std::vector<Column> children;
-            children.push_back(std::move(*channel.lat).finish(std::string(fields[0])));
-            children.push_back(std::move(*channel.lng).finish(std::string(fields[1])));
-            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
             const std::int64_t length = channel.entries.length();
-            columns.push_back(struct_column(std::move(name), length, std::move(children), std::move(channel.entries)));
+            children.push_back(float_column(std::string(fields[0]), std::move(*channel.lat).release(), length));
+            children.push_back(float_column(std::string(fields[1]), std::move(*channel.lng).release(), length));
+            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
+            Column position = struct_column(std::move(name), length, std::move(children), std::move(channel.entries));
+            // A latitude and a longitude are missing exactly where the whole entry is: the
+            // entries' bitmap serves them too.
+            for (std::size_t field = 0; field < 2; ++field) {
+                position.children[field].validity = position.validity;
+                position.children[field].null_count = position.null_count;
+            }
+            columns.push_back(std::move(position));
         }
         const std::int64_t length = timestamps_.length();
         return streams_table(float_column(std::string(kTimestamp), std::move(timestamps_).release(), length),
