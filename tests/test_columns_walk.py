@@ -3,6 +3,7 @@ takes a text, its table is the general reader's to the bit (names, types, nulls,
 free-form JSON text); where it gives up, the general reader still answers."""
 
 import json
+import random
 
 import pyarrow as pa
 import pytest
@@ -186,3 +187,41 @@ def test_walked_takes_only_the_three_tables():
         _native._walked("nodes", doc())
     with pytest.raises(TypeError):
         _native._walked("sets")
+
+
+# ---- samples ----
+
+def sample_tokens(seed):
+    """Number tokens of every length around the short form that samples usually take."""
+    rng = random.Random(seed)
+    tokens = ["0", "0.0", "-0.0", "7", "-7", "0.5", "-0.000001", "99999999.99999999", "12345678.1", "1.12345678",
+              "123456789", "123456789.5", "1.123456789", "-12345678.87654321", "9007199254740993", "1e3", "2.5E-3",
+              "4.35", "0.1", "0.3", "1.005", "8.5417316", "47.3769673"]
+    for _ in range(400):
+        whole = str(rng.randint(0, 10 ** rng.randint(0, 9)))
+        token = ("-" if rng.random() < 0.3 else "") + whole
+        if rng.random() < 0.8:
+            token += "." + "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 10)))
+        tokens.append(token)
+    return tokens
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_samples_read_as_the_nearest_double_of_their_text(seed):
+    tokens = sample_tokens(seed)
+    separators = [",", ", ", ",\n  "]
+    values = separators[seed].join(tokens)
+    # The same samples as timestamps and as a channel, the channel's last ones close to the end.
+    text = doc(streams='{"timestamps": [' + values + '], "channels": [{"metric": "Power", '
+                       '"data": {"type": "Scalar", "values": [' + values + ']}}]}')
+    expected = [float(token).hex() for token in tokens]
+    table = pa.table(columns.streams(text))
+    for name in ("timestamp", "Power"):
+        assert [value.hex() for value in table.column(name).to_pylist()] == expected
+    # A negative zero, or more digits than a double holds exactly, holds the walk off;
+    # without them it takes the text and still agrees.
+    kept = [t for t in tokens if (float(t) != 0 or not t.startswith("-")) and sum(c.isdigit() for c in t) <= 15]
+    kept_values = separators[seed].join(kept)
+    walked = _native._walked("streams", doc(streams='{"timestamps": [' + kept_values + ']}'))
+    assert walked is not None
+    assert [v.hex() for v in pa.table(walked).column("timestamp").to_pylist()] == [float(t).hex() for t in kept]
