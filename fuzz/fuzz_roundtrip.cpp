@@ -1,7 +1,8 @@
 // Coverage-guided fuzz target over the core: read a document both with the fast paths and
 // with the general reading alone, which must agree; walk it for its node entries, which
 // when the walk accepts must give the general reading's validation and count, and take its
-// stream columns, which when that walk accepts must be the general reading's bit for bit; for
+// stream, lap and set columns, which when those walks accept must be the general reading's
+// bit for bit; for
 // every document that reads, check
 // that writing it is a fixed point of read-then-write and that validation and counting
 // give the same answers for the written text as for the original.  For every document
@@ -409,6 +410,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (a.rows != made->rows || a.columns.size() != made->columns.size()) fail("the streams walk makes another table", text);
         for (std::size_t i = 0; i < a.columns.size(); ++i) {
             if (!same_column(a.columns[i], made->columns[i])) fail("the streams walk makes another column", text);
+        }
+    }
+    // The lap and set columns taken straight from the text, the same way.
+    {
+        const auto same_table = [&](const tavrik::arrow::Table& a, const tavrik::arrow::Table& b, const char* what) {
+            if (a.rows != b.rows || a.columns.size() != b.columns.size()) fail(what, text);
+            for (std::size_t i = 0; i < a.columns.size(); ++i) {
+                if (a.columns[i].name != b.columns[i].name || !same_column(a.columns[i], b.columns[i])) fail(what, text);
+            }
+        };
+        if (auto laps = tavrik::ops::walk_lap_columns(text)) {
+            if (!general) fail("the laps walk accepts what the general reading refuses", general.error().display());
+            same_table(*laps, tavrik::ops::lap_columns(*general), "the laps walk makes another table");
+        }
+        if (auto sets = tavrik::ops::walk_set_columns(text)) {
+            if (!general) fail("the sets walk accepts what the general reading refuses", general.error().display());
+            same_table(*sets, tavrik::ops::set_columns(*general), "the sets walk makes another table");
         }
     }
     // The objects of parse_workout built in the walk: what it accepts, the general reading

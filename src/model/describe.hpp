@@ -97,4 +97,33 @@ constexpr auto field_names() {
     return field_names_impl<D>(std::make_index_sequence<field_count<D>()>{});
 }
 
+namespace detail {
+template <class P>
+struct FieldOwner;
+template <class C, class M>
+struct FieldOwner<M C::*> {
+    using type = C;
+};
+}  // namespace detail
+
+// The name that the description of its record gives the member `Member`.
+template <auto Member>
+constexpr std::string_view member_name() {
+    using D = Describe<typename detail::FieldOwner<decltype(Member)>::type>;
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        std::string_view name;
+        (void)(([&] {
+             if constexpr (std::is_same_v<decltype(std::get<I>(D::fields).member), decltype(Member)>) {
+                 if (std::get<I>(D::fields).member == Member) {
+                     name = std::get<I>(D::fields).name;
+                     return true;
+                 }
+             }
+             return false;
+         }()) ||
+         ...);
+        return name;
+    }(std::make_index_sequence<field_count<D>()>{});
+}
+
 }  // namespace tavrik::model

@@ -593,7 +593,9 @@ private:
             p_ = stop;
         } else {
             json::Number n;
-            const char* stop = json::scan_plain_number<true>(p_, end_, n);
+            const char* stop = nullptr;
+            if constexpr (std::is_same_v<T, double>) stop = json::scan_short_number(p_, end_, n);
+            if (stop == nullptr) stop = json::scan_plain_number<true>(p_, end_, n);
             if (stop == nullptr) return false;
             if constexpr (!std::is_same_v<T, double>) {
                 if (n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) return false;

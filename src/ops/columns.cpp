@@ -14,10 +14,14 @@
 #include <vector>
 
 #include "json/pages.hpp"
+#include "json/reader.hpp"
+#include "json/source.hpp"
+#include "model/arena.hpp"
 #include "model/describe.hpp"
 #include "model/fast_read.hpp"
 #include "model/forms.hpp"
 #include "model/named.hpp"
+#include "model/read.hpp"
 
 namespace tavrik::ops {
 
@@ -459,7 +463,8 @@ struct WalkedChannel {
     std::string_view custom_name;
     bool positions = false;
     std::optional<DoubleBuffer> scalar;
-    std::optional<NullableDoubles> lat, lng, altitude;
+    std::optional<DoubleBuffer> lat, lng;  // null exactly where the entry is
+    std::optional<NullableDoubles> altitude;
     arrow::Validity entries;
 };
 
@@ -490,8 +495,8 @@ public:
         if constexpr (std::is_same_v<T, model::Position>) {
             WalkedChannel& channel = channels_.back();
             channel.entries.push(true);
-            channel.lat->value(lat_);
-            channel.lng->value(lng_);
+            channel.lat->push(lat_);
+            channel.lng->push(lng_);
             altitude_ ? channel.altitude->value(*altitude_) : channel.altitude->null();
         }
     }
@@ -512,9 +517,9 @@ public:
         } else if constexpr (same_member<Member, &model::StreamData::Position::value>()) {
             WalkedChannel& channel = channels_.back();
             channel.positions = true;
-            for (auto* field : {&channel.lat, &channel.lng, &channel.altitude}) {
-                field->emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
-            }
+            channel.lat.emplace(first_capacity_);
+            channel.lng.emplace(first_capacity_);
+            channel.altitude.emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
             in_positions_ = true;
         }
     }
@@ -541,8 +546,8 @@ public:
             if (in_positions_) {
                 WalkedChannel& channel = channels_.back();
                 channel.entries.push(false);
-                channel.lat->null();
-                channel.lng->null();
+                channel.lat->push(0.0);
+                channel.lng->push(0.0);
                 channel.altitude->null();
             }
         }
@@ -562,11 +567,18 @@ public:
                 continue;
             }
             std::vector<Column> children;
-            children.push_back(std::move(*channel.lat).finish(std::string(fields[0])));
-            children.push_back(std::move(*channel.lng).finish(std::string(fields[1])));
-            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
             const std::int64_t length = channel.entries.length();
-            columns.push_back(struct_column(std::move(name), length, std::move(children), std::move(channel.entries)));
+            children.push_back(float_column(std::string(fields[0]), std::move(*channel.lat).release(), length));
+            children.push_back(float_column(std::string(fields[1]), std::move(*channel.lng).release(), length));
+            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
+            Column position = struct_column(std::move(name), length, std::move(children), std::move(channel.entries));
+            // A latitude and a longitude are missing exactly where the whole entry is: the
+            // entries' bitmap serves them too.
+            for (std::size_t field = 0; field < 2; ++field) {
+                position.children[field].validity = position.validity;
+                position.children[field].null_count = position.null_count;
+            }
+            columns.push_back(std::move(position));
         }
         const std::int64_t length = timestamps_.length();
         return streams_table(float_column(std::string(kTimestamp), std::move(timestamps_).release(), length),
@@ -619,7 +631,21 @@ std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string
     return std::move(sink).table(ragged);
 }
 
-Table lap_columns(const model::Workout& workout) {
+namespace {
+
+// ---- laps ----
+
+// One lap as its columns take it, from a workout or from the text.
+struct LapRow {
+    std::optional<std::uint64_t> start_index;
+    std::optional<std::uint64_t> end_index;
+    std::size_t trigger = 0;  // the LapTrigger variant
+    std::optional<std::string_view> trigger_name;
+    std::optional<std::string_view> name;
+    std::vector<std::pair<std::string_view, double>> summary;  // in key order, each key once
+};
+
+Table lap_table(const std::vector<LapRow>& laps) {
     // start_index, end_index, summary, trigger, name
     const auto fields = model::field_names<Describe<model::Lap>>();
     std::vector<ColumnBuilder> columns;
@@ -631,8 +657,8 @@ Table lap_columns(const model::Workout& workout) {
 
     // The union of the summaries' keys, in the maps' own (byte) order.
     std::set<std::string_view> keys;
-    for (const model::Lap& lap : workout.laps) {
-        for (const auto& entry : lap.summary.entries) keys.insert(entry.first);
+    for (const LapRow& lap : laps) {
+        for (const auto& entry : lap.summary) keys.insert(entry.first);
     }
     const std::size_t first_key = columns.size();
     for (std::string_view key : keys) {
@@ -642,22 +668,18 @@ Table lap_columns(const model::Workout& workout) {
         columns.emplace_back(std::move(name), Type::Float64);
     }
 
-    for (const model::Lap& lap : workout.laps) {
+    for (const LapRow& lap : laps) {
         lap.start_index ? columns[0].u64(*lap.start_index) : columns[0].null();
         lap.end_index ? columns[1].u64(*lap.end_index) : columns[1].null();
-        columns[2].text(variant_name(lap.trigger));
-        if (const auto* custom = std::get_if<model::LapTrigger::Custom>(&lap.trigger.v)) {
-            columns[3].text(custom->value);
-        } else {
-            columns[3].null();
-        }
+        columns[2].text(Describe<model::LapTrigger>::variants[lap.trigger]);
+        lap.trigger_name ? columns[3].text(*lap.trigger_name) : columns[3].null();
         lap.name ? columns[4].text(*lap.name) : columns[4].null();
         // Both in key order: one merge step per key.
-        auto entry = lap.summary.entries.begin();
+        auto entry = lap.summary.begin();
         std::size_t at = first_key;
         for (std::string_view key : keys) {
             ColumnBuilder& column = columns[at++];
-            if (entry != lap.summary.entries.end() && std::string_view(entry->first) == key) {
+            if (entry != lap.summary.end() && entry->first == key) {
                 column.f64(entry->second);
                 ++entry;
             } else {
@@ -665,10 +687,73 @@ Table lap_columns(const model::Workout& workout) {
             }
         }
     }
-    return finished(columns, static_cast<std::int64_t>(workout.laps.size()));
+    return finished(columns, static_cast<std::int64_t>(laps.size()));
 }
 
-namespace {
+// Takes the laps as the walk meets them.
+class LapSink : public model::fast::NoSink {
+public:
+    template <class T>
+    void begin() {
+        if constexpr (std::is_same_v<T, model::Lap>) laps_.emplace_back();
+    }
+    template <class T>
+    void end() {
+        if constexpr (std::is_same_v<T, model::Lap>) settle(laps_.back().summary);
+    }
+    template <auto Member>
+    void text(std::string_view s) {
+        if constexpr (same_member<Member, &model::Lap::name>()) {
+            laps_.back().name = s;
+        } else if constexpr (same_member<Member, &model::LapTrigger::Custom::value>()) {
+            laps_.back().trigger_name = s;
+        }
+    }
+    template <class E>
+    void variant(std::size_t index) {
+        if constexpr (std::is_same_v<E, model::LapTrigger>) laps_.back().trigger = index;
+    }
+    template <auto Member>
+    void map_begin() {
+        if constexpr (same_member<Member, &model::Lap::summary>()) in_summary_ = true;
+    }
+    template <auto Member>
+    void map_end() {
+        if constexpr (same_member<Member, &model::Lap::summary>()) in_summary_ = false;
+    }
+    void key(std::string_view k) { key_ = k; }
+    template <auto Member>
+    void number(std::string_view, const json::Number& n) {
+        if constexpr (std::is_same_v<decltype(Member), std::nullptr_t>) {
+            if (in_summary_) laps_.back().summary.emplace_back(key_, n.as_double());
+        } else if constexpr (same_member<Member, &model::Lap::start_index>()) {
+            laps_.back().start_index = n.u;
+        } else if constexpr (same_member<Member, &model::Lap::end_index>()) {
+            laps_.back().end_index = n.u;
+        }
+    }
+
+    Table table() const { return lap_table(laps_); }
+
+private:
+    // As a map is read: in key order, a repeated key keeping its last value.
+    static void settle(std::vector<std::pair<std::string_view, double>>& summary) {
+        std::stable_sort(summary.begin(), summary.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < summary.size(); ++i) {
+            if (i + 1 < summary.size() && summary[i + 1].first == summary[i].first) continue;
+            summary[kept++] = summary[i];
+        }
+        summary.resize(kept);
+    }
+
+    std::vector<LapRow> laps_;
+    bool in_summary_ = false;
+    std::string_view key_;
+};
+
+// ---- sets ----
 
 // The kinds whose nearest enclosing node each set row names (NodeKind's variant indices).
 constexpr std::size_t kFirstGroupKind = 1;  // Exercise, after Set
@@ -676,9 +761,19 @@ constexpr std::size_t kGroupKinds = 7;      // up to Program, before Custom
 static_assert(Describe<model::NodeKind>::variants[kFirstGroupKind] == "Exercise");
 static_assert(Describe<model::NodeKind>::variants[kFirstGroupKind + kGroupKinds - 1] == "Program");
 
-class SetWalk {
+// What a set row says of a node: its id and name.
+struct NodeNames {
+    std::string_view id;
+    std::optional<std::string_view> name;
+};
+
+// The nearest enclosing node of each group kind, where there is one.
+using Groups = std::array<std::optional<NodeNames>, kGroupKinds>;
+
+// The columns of the set rows, filled one set at a time.
+class SetTable {
 public:
-    SetWalk() {
+    SetTable() {
         const auto node = model::field_names<Describe<model::Node>>();  // id, kind, name, ...
         columns_.emplace_back(std::string(node[0]), Type::LargeUtf8);
         columns_.emplace_back(std::string(node[2]), Type::LargeUtf8);
@@ -692,16 +787,59 @@ public:
         measures_.emplace(columns_);
         const auto leaf = model::field_names<Describe<model::NodePayload::Leaf>>();  // measures, intensity
         intensity_.emplace(columns_, leaf[1]);
-        const auto exercise = model::field_names<Describe<model::NodePayload::Exercise>>();
         // The rest column takes its name from the exercise's rest field, by member, not by text.
-        static_assert(std::get<2>(Describe<model::NodePayload::Exercise>::fields).member ==
-                      &model::NodePayload::Exercise::rest_seconds);
         rest_ = columns_.size();
-        columns_.emplace_back(std::string(exercise[2]), Type::Float64);
+        columns_.emplace_back(std::string(model::member_name<&model::NodePayload::Exercise::rest_seconds>()),
+                              Type::Float64);
     }
 
+    // `measures` needs to hold only the first measure of each variant; `measure_count` counts them all.
+    void row(const NodeNames& set, const Groups& groups, std::uint64_t position, std::size_t measure_count,
+             const model::List<model::Measure>& measures, const std::optional<model::Intensity>& intensity,
+             std::optional<double> rest) {
+        std::size_t at = 0;
+        columns_[at++].text(set.id);
+        set.name ? columns_[at++].text(*set.name) : columns_[at++].null();
+        for (const std::optional<NodeNames>& group : groups) {
+            group ? columns_[at++].text(group->id) : columns_[at++].null();
+            group && group->name ? columns_[at++].text(*group->name) : columns_[at++].null();
+        }
+        columns_[at++].u64(position);
+        columns_[at++].u32(static_cast<std::uint32_t>(measure_count));
+        measures_->row(measures);
+        intensity_->row(intensity);
+        rest ? columns_[rest_].f64(*rest) : columns_[rest_].null();
+        ++rows_;
+    }
+
+    Table finish() { return finished(columns_, rows_); }
+
+private:
+    std::vector<ColumnBuilder> columns_;
+    std::optional<GroupColumns<model::Measure>> measures_;
+    std::optional<ChoiceColumns<model::Intensity>> intensity_;
+    std::size_t rest_ = 0;
+    std::int64_t rows_ = 0;
+};
+
+NodeNames names_of(const model::Node& node) {
+    NodeNames names{node.id, std::nullopt};
+    if (node.name) names.name = *node.name;
+    return names;
+}
+
+// The set rows of a read workout, depth first.
+class SetWalk {
+public:
     void visit(const model::Node& node, std::uint64_t position, const std::optional<double>* rest) {
-        if (const auto* leaf = std::get_if<model::NodePayload::Leaf>(&node.payload.v)) row(node, *leaf, position, rest);
+        if (const auto* leaf = std::get_if<model::NodePayload::Leaf>(&node.payload.v)) {
+            Groups groups;
+            for (std::size_t k = 0; k < kGroupKinds; ++k) {
+                if (const model::Node* group = nearest_[kFirstGroupKind + k]) groups[k] = names_of(*group);
+            }
+            table_.row(names_of(node), groups, position, leaf->measures.size(), leaf->measures, leaf->intensity,
+                       rest != nullptr ? **rest : std::optional<double>());
+        }
         const std::size_t kind = node.kind.v.index();
         const model::Node* outer = nearest_[kind];
         nearest_[kind] = &node;
@@ -717,41 +855,275 @@ public:
         nearest_[kind] = outer;
     }
 
-    Table finish() { return finished(columns_, rows_); }
+    Table finish() { return table_.finish(); }
 
 private:
-    void row(const model::Node& node, const model::NodePayload::Leaf& leaf, std::uint64_t position,
-             const std::optional<double>* rest) {
-        std::size_t at = 0;
-        columns_[at++].text(node.id);
-        node.name ? columns_[at++].text(*node.name) : columns_[at++].null();
-        for (std::size_t k = 0; k < kGroupKinds; ++k) {
-            const model::Node* group = nearest_[kFirstGroupKind + k];
-            group != nullptr ? columns_[at++].text(group->id) : columns_[at++].null();
-            group != nullptr && group->name ? columns_[at++].text(*group->name) : columns_[at++].null();
-        }
-        columns_[at++].u64(position);
-        columns_[at++].u32(static_cast<std::uint32_t>(leaf.measures.size()));
-        measures_->row(leaf.measures);
-        intensity_->row(leaf.intensity);
-        rest != nullptr ? columns_[rest_].f64(**rest) : columns_[rest_].null();
-        ++rows_;
-    }
-
-    std::vector<ColumnBuilder> columns_;
-    std::optional<GroupColumns<model::Measure>> measures_;
-    std::optional<ChoiceColumns<model::Intensity>> intensity_;
-    std::size_t rest_ = 0;
+    SetTable table_;
     std::array<const model::Node*, model::alternative_count<model::NodeKind>> nearest_{};
-    std::int64_t rows_ = 0;
 };
 
+// Whether A is one of the alternatives of the enumeration E.
+template <class A, class E>
+constexpr bool alternative_of() {
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        return (std::is_same_v<A, model::alternative<E, I>> || ...);
+    }(std::make_index_sequence<model::alternative_count<E>>{});
+}
+
+template <class T>
+constexpr bool unit_enum() {
+    if constexpr (requires { &T::v; }) return model::all_units<T>();
+    else return false;
+}
+
+// Makes alternative `index` of `value`, default-valued.
+template <class E>
+void make_alternative(E& value, std::size_t index) {
+    model::each_alternative<E>([&](auto i) {
+        if (i() == index) value.v.template emplace<i()>();
+    });
+}
+
+template <class D>
+struct DescribedType;
+template <class T>
+struct DescribedType<Describe<T>> {
+    using type = T;
+};
+
+template <class T>
+T number_as(const json::Number& n) {
+    if constexpr (std::is_same_v<T, double>) return n.as_double();
+    else return static_cast<T>(n.u);  // the walk hands over only unsigned integers in T's range
+}
+
+// A free value as the general reader reads it (keys sorted, a repeated key's last value):
+// the text is already checked, so the read cannot fail.
+model::JsonValue free_value_of(std::string_view text) {
+    json::Reader reader(text);
+    json::TextSource source(reader);
+    model::JsonValue value;
+    (void)model::read_into(source, value);
+    return value;
+}
+
+// Takes the nodes as the walk meets them, and the measures and intensity of the sets.  A
+// node's members come in any order (its payload usually after its children), so the rows
+// are made at the end, when every node is known.
+class SetSink : public model::fast::NoSink {
+public:
+    template <class T>
+    void begin() {
+        if constexpr (std::is_same_v<T, model::Node>) {
+            const std::size_t parent = open_.empty() ? kNone : open_.back();
+            const std::uint64_t position = parent == kNone ? 0 : nodes_[parent].children++;
+            WalkedNode& node = nodes_.emplace_back();
+            node.parent = parent;
+            node.position = position;
+            open_.push_back(nodes_.size() - 1);
+        }
+    }
+    template <class T>
+    void end() {
+        if constexpr (std::is_same_v<T, model::Node>) open_.pop_back();
+    }
+    template <class E>
+    void enum_end() {
+        if constexpr (std::is_same_v<E, model::NodePayload>) {
+            in_leaf_ = false;
+        } else if constexpr (std::is_same_v<E, model::Measure>) {
+            if (!in_leaf_) return;
+            WalkedSet& set = sets_.back();
+            ++set.measure_count;
+            const std::size_t variant = measure_.v.index();
+            if ((set.variants & (1u << variant)) == 0) {
+                set.variants |= 1u << variant;
+                set.measures.push_back(std::move(measure_));
+            }
+        }
+    }
+    template <class E>
+    void variant(std::size_t index) {
+        if constexpr (std::is_same_v<E, model::NodeKind>) {
+            nodes_[open_.back()].kind = index;
+        } else if constexpr (std::is_same_v<E, model::NodePayload>) {
+            if (index == kLeaf) {
+                sets_.emplace_back().node = open_.back();
+                in_leaf_ = true;
+            }
+        } else if constexpr (std::is_same_v<E, model::Measure>) {
+            if (in_leaf_) make_alternative(measure_, index);
+        } else if constexpr (std::is_same_v<E, model::Intensity>) {
+            if (in_leaf_) make_alternative(sets_.back().intensity.emplace(), index);
+        } else if constexpr (unit_enum<E>()) {
+            if (unit_ != nullptr) unit_(measure_, index);
+            unit_ = nullptr;
+        }
+    }
+    template <class D, std::size_t I>
+    void field() {
+        using A = typename DescribedType<D>::type;
+        if constexpr (alternative_of<A, model::Measure>() && unit_enum<model::fast::field_type_of<D, I>>()) {
+            if (in_leaf_) {
+                unit_ = [](model::Measure& measure, std::size_t index) {
+                    make_alternative(std::get<A>(measure.v).*(std::get<I>(D::fields).member), index);
+                };
+            }
+        }
+    }
+    template <auto Member>
+    void text(std::string_view s) {
+        if constexpr (same_member<Member, &model::Node::id>()) {
+            nodes_[open_.back()].names.id = s;
+        } else if constexpr (same_member<Member, &model::Node::name>()) {
+            nodes_[open_.back()].names.name = s;
+        } else if constexpr (!std::is_same_v<decltype(Member), std::nullptr_t>) {
+            if (in_leaf_) {
+                if (auto* target = prescribed<Member>()) *target = model::Text(s);
+            }
+        }
+    }
+    template <auto Member>
+    void number(std::string_view, const json::Number& n) {
+        if constexpr (!std::is_same_v<decltype(Member), std::nullptr_t>) {
+            using Owner = typename model::fast::MemberOf<decltype(Member)>::owner;
+            if constexpr (alternative_of<Owner, model::NodePayload>()) {
+                if constexpr (requires { &Owner::rest_seconds; }) {
+                    if constexpr (same_member<Member, &Owner::rest_seconds>()) {
+                        nodes_[open_.back()].rest = n.as_double();
+                    }
+                }
+            } else if (in_leaf_) {
+                using T = typename model::fast::Unwrapped<typename model::fast::MemberOf<decltype(Member)>::type>::type;
+                if (auto* target = prescribed<Member>()) *target = number_as<T>(n);
+            }
+        }
+    }
+    template <auto Member>
+    void free_value(const char* b, const char* e) {
+        if constexpr (!std::is_same_v<decltype(Member), std::nullptr_t>) {
+            if (in_leaf_) {
+                if (auto* target = prescribed<Member>()) {
+                    *target = free_value_of(std::string_view(b, static_cast<std::size_t>(e - b)));
+                }
+            }
+        }
+    }
+
+    Table table() {
+        // Pre-order, as count_sets counts: a set's row comes before those of the sets
+        // below it, even when its payload was written after its children.
+        const auto earlier = [](const WalkedSet& a, const WalkedSet& b) { return a.node < b.node; };
+        if (!std::is_sorted(sets_.begin(), sets_.end(), earlier)) std::sort(sets_.begin(), sets_.end(), earlier);
+        SetTable table;
+        for (const WalkedSet& set : sets_) {
+            const WalkedNode& node = nodes_[set.node];
+            Groups groups;
+            std::optional<double> rest;
+            bool rest_found = false;
+            for (std::size_t up = node.parent; up != kNone; up = nodes_[up].parent) {
+                const WalkedNode& outer = nodes_[up];
+                if (outer.kind >= kFirstGroupKind && outer.kind < kFirstGroupKind + kGroupKinds &&
+                    !groups[outer.kind - kFirstGroupKind]) {
+                    groups[outer.kind - kFirstGroupKind] = outer.names;
+                }
+                if (!rest_found && outer.rest) {
+                    rest = outer.rest;
+                    rest_found = true;
+                }
+            }
+            table.row(node.names, groups, node.position, set.measure_count, set.measures, set.intensity, rest);
+        }
+        return table.finish();
+    }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kLeaf = 0;
+    static_assert(std::is_same_v<model::alternative<model::NodePayload, kLeaf>, model::NodePayload::Leaf>);
+
+    // The member of the measure or intensity being read that `Member` names; null for a
+    // member of anything else.
+    template <auto Member>
+    auto* prescribed() {
+        using Owner = typename model::fast::MemberOf<decltype(Member)>::owner;
+        using T = typename model::fast::MemberOf<decltype(Member)>::type;
+        if constexpr (alternative_of<Owner, model::Measure>()) {
+            return &(std::get<Owner>(measure_.v).*Member);
+        } else if constexpr (alternative_of<Owner, model::Intensity>()) {
+            auto& intensity = sets_.back().intensity;
+            return intensity ? &(std::get<Owner>(intensity->v).*Member) : static_cast<T*>(nullptr);
+        } else {
+            return static_cast<T*>(nullptr);
+        }
+    }
+
+    struct WalkedNode {
+        std::size_t parent = kNone;
+        std::uint64_t position = 0;
+        std::size_t kind = 0;  // the NodeKind variant
+        NodeNames names;
+        std::optional<double> rest;  // the rest its payload states
+        std::uint64_t children = 0;  // children begun so far
+    };
+    struct WalkedSet {
+        std::size_t node = 0;
+        std::size_t measure_count = 0;
+        std::uint32_t variants = 0;          // the measure variants held, a bit each
+        model::List<model::Measure> measures;  // the first of each variant
+        std::optional<model::Intensity> intensity;
+    };
+
+    std::vector<WalkedNode> nodes_;
+    std::vector<std::size_t> open_;  // the nodes being read, outermost first
+    std::vector<WalkedSet> sets_;
+    bool in_leaf_ = false;
+    model::Measure measure_;  // the measure being read
+    void (*unit_)(model::Measure&, std::size_t) = nullptr;  // where the next unit goes
+};
+
+// Whether the walk may read the text; as for the node walk, a backslash means the general
+// reader, at once.
+bool walkable(std::string_view text) { return text.find('\\') == std::string_view::npos; }
+
 }  // namespace
+
+Table lap_columns(const model::Workout& workout) {
+    std::vector<LapRow> laps;
+    laps.reserve(workout.laps.size());
+    for (const model::Lap& lap : workout.laps) {
+        LapRow& row = laps.emplace_back();
+        row.start_index = lap.start_index;
+        row.end_index = lap.end_index;
+        row.trigger = lap.trigger.v.index();
+        if (const auto* custom = std::get_if<model::LapTrigger::Custom>(&lap.trigger.v)) row.trigger_name = custom->value;
+        if (lap.name) row.name = *lap.name;
+        for (const auto& [key, value] : lap.summary.entries) row.summary.emplace_back(key, value);
+    }
+    return lap_table(laps);
+}
+
+std::optional<Table> walk_lap_columns(std::string_view text) {
+    if (!walkable(text)) return std::nullopt;
+    LapSink sink;
+    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    return sink.table();
+}
 
 Table set_columns(const model::Workout& workout) {
     SetWalk walk;
     walk.visit(workout.root, 0, nullptr);
     return walk.finish();
+}
+
+std::optional<Table> walk_set_columns(std::string_view text) {
+    if (!walkable(text)) return std::nullopt;
+    // The measures and intensities held for the rows live no longer than the call.
+    model::Arena arena;
+    model::Arena::Scope scope(arena);
+    SetSink sink;
+    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    return sink.table();
 }
 
 }  // namespace tavrik::ops

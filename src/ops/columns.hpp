@@ -28,8 +28,12 @@ std::optional<std::expected<arrow::Table, std::string>> walk_stream_columns(std:
 
 // One row per lap: indices, trigger, name, and a column per summary key.
 arrow::Table lap_columns(const model::Workout& workout);
+// The same table read straight from the text; nothing when the general reader has to read it.
+std::optional<arrow::Table> walk_lap_columns(std::string_view text);
 
 // One row per set that count_sets counts, in the same order.
 arrow::Table set_columns(const model::Workout& workout);
+// The same table read straight from the text; nothing when the general reader has to read it.
+std::optional<arrow::Table> walk_set_columns(std::string_view text);
 
 }  // namespace tavrik::ops
