@@ -157,6 +157,18 @@ constexpr bool wants_numbers() {
     }
 }
 
+// Whether the sink hears each unconverted double's token (`static constexpr bool
+// kWantsDoubleTokens = true;`); the samples are then not checked by blocks, which skip
+// tokens without telling of them.
+template <class Sink>
+constexpr bool wants_double_tokens() {
+    if constexpr (requires { Sink::kWantsDoubleTokens; }) {
+        return Sink::kWantsDoubleTokens;
+    } else {
+        return false;
+    }
+}
+
 template <class F>
 struct MemberType;
 template <class C, class M>
@@ -682,9 +694,10 @@ private:
         } else if constexpr (std::is_same_v<E, double>) {
             // Recorded samples, the bulk of a recording: one tight loop.
             // Compact samples by blocks until a block takes none.
-            bool blocks = !kWantsNumbers;
+            constexpr bool kByBlocks = !kWantsNumbers && !wants_double_tokens<Sink>();
+            bool blocks = kByBlocks;
             for (;;) {
-                if constexpr (!kWantsNumbers) {
+                if constexpr (kByBlocks) {
                     if (blocks) blocks = skip_samples(n);
                 }
                 if (!typed_number<double, nullptr, true>()) return false;

@@ -127,6 +127,8 @@ private:
 class WrittenForm : public fast::NoSink {
 public:
     static constexpr bool kWantsNumbers = false;
+    // Each double not in written form is rewritten, so the walk must show every token.
+    static constexpr bool kWantsDoubleTokens = true;
 
     explicit WrittenForm(std::string_view text) : text_end_(text.data() + text.size()) {}
 
