@@ -89,7 +89,8 @@ PyRef parse_fast(std::string_view text) {
     // An escape in a string other than a name or a tag makes the walk give up, and a
     // backslash outside a string makes the general reading refuse the text: either way
     // building first would be wasted.
-    if (!model::fast::escapes_only_in_names(text)) return PyRef();
+    const bool escaped = text.find('\\') != std::string_view::npos;
+    if (escaped && !model::fast::escapes_only_in_names(text)) return PyRef();
     // As in the conversion: a collection during the build would only find new objects.
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
@@ -98,7 +99,11 @@ PyRef parse_fast(std::string_view text) {
         entries.reserve(text.size() / 256 + 4);
         PyBackend backend;
         BuildSink<PyBackend> sink(backend, entries);
-        if (model::fast::walk_twice<model::Workout>(text, sink) && !sink.failed() && ops::validate(entries).empty()) {
+        // Escaped names need the lenient walk, and a strict one first would build all it
+        // passes twice; without them the strict walk is the quicker and usually enough.
+        const bool walked = escaped ? model::fast::walk<model::Workout, true>(text, sink)
+                                    : model::fast::walk_twice<model::Workout>(text, sink);
+        if (walked && !sink.failed() && ops::validate(entries).empty()) {
             result = sink.take();
         }
     }
