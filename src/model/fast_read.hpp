@@ -884,24 +884,37 @@ private:
     // {"type": name, <content key>: content} with the tag first.
     template <class E>
     bool adjacent() {
-        using D = Describe<E>;
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
         if (!type_key()) return tag_not_first([&] { return adjacent_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
+        return adjacent_members<E>(*index, true, nullptr, nullptr);
+    }
+
+    // The members of an adjacently tagged value of variant `index` up to its closing brace:
+    // those after the tag (`after_tag`), or all of them from the brace, stepping over the
+    // tag's member at [tag_at, tag_end).
+    template <class E>
+    [[gnu::always_inline]] bool adjacent_members(std::size_t index, bool after_tag, const char* tag_at,
+                                                 const char* tag_end) {
+        using D = Describe<E>;
         bool has_content = false;
-        if (!members(true, [&] {
+        if (!members(after_tag, [&] {
+                if (p_ == tag_at) {
+                    p_ = tag_end;
+                    return true;
+                }
                 auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
                 if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
                 if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
-                return dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); });
+                return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
             })) {
             return false;
         }
-        if (!has_content && !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
+        if (!has_content && !dispatch<E>(index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
             return false;
         }
         sink_.template enum_end<E>();
@@ -949,32 +962,12 @@ private:
     // brace once the tag is known, as they would be after it, stepping over the tag.
     template <class E>
     [[gnu::noinline, gnu::cold]] bool adjacent_tag_ahead(const char* open) {
-        using D = Describe<E>;
         const char* tag_at = nullptr;
         auto index = tag_ahead<E>(open, tag_at);
         if (!index) return false;
         const char* tag_end = p_;
         p_ = open;
-        bool has_content = false;
-        if (!members(false, [&] {
-                if (p_ == tag_at) {
-                    p_ = tag_end;
-                    return true;
-                }
-                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
-                if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
-                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
-                has_content = true;
-                return dispatch<E>(*index, [&]<std::size_t I>() { return content<E, I>(); });
-            })) {
-            return false;
-        }
-        if (!has_content && !dispatch<E>(*index, [&]<std::size_t I>() { return UnitAlternative<Alt<E, I>>; })) {
-            return false;
-        }
-        sink_.template enum_end<E>();
-        leave();
-        return true;
+        return adjacent_members<E>(*index, false, tag_at, tag_end);
     }
 
     // An internally tagged value whose tag is not first: the variant's members are walked
