@@ -81,6 +81,7 @@ inline std::size_t scan_string(const char* data, std::size_t i, std::size_t size
 template <bool Bounded, bool Value = true>
 inline const char* scan_plain_number_in(const char* p, const char* end, Number& out) {
     auto digit = [&](const char* q) { return (!Bounded || q < end) && static_cast<unsigned>(*q - '0') < 10; };
+    if (Bounded && p == end) return nullptr;  // a list cut after its "[" reaches here
     const bool negative = *p == '-';
     p += negative;
     if (Bounded && p == end) return nullptr;
