@@ -61,6 +61,9 @@ constexpr Field<C, M> defaulted(std::string_view name, M C::*member) {
     return {name, member, Presence::Default};
 }
 
+// The member of a tagged object that names its alternative.
+inline constexpr std::string_view kTagKey = "type";
+
 enum class Style : std::uint8_t {
     Record,    // an object of named fields, or (if it has one) an array of them in order
     Adjacent,  // {"type": name, "<content key>": content}, or [name, content]

@@ -129,7 +129,7 @@ void emit(Sink& sink, const T& value) {
             std::visit(
                 [&](const auto& alternative) {
                     sink.begin_object();
-                    sink.field("type");
+                    sink.field(kTagKey);
                     sink.string(D::variants[value.v.index()]);
                     if constexpr (!UnitAlternative<std::decay_t<decltype(alternative)>>) {
                         sink.field(D::content_key);
@@ -143,7 +143,7 @@ void emit(Sink& sink, const T& value) {
                 [&](const auto& alternative) {
                     using A = std::decay_t<decltype(alternative)>;
                     sink.begin_object();
-                    sink.field("type");
+                    sink.field(kTagKey);
                     sink.string(D::variants[value.v.index()]);
                     if constexpr (Describe<A>::style == Style::Flatten) {
                         for (const auto& [key, item] : (alternative.*(Describe<A>::member)).entries) {

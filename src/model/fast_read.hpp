@@ -812,7 +812,7 @@ private:
             const auto index = field_key<D>();
             if (!index) return false;
             if (*index == field_count<D>()) {
-                return !(after_tag && other_ == "type") &&
+                return !(after_tag && other_ == kTagKey) &&
                        any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
             }
             const std::uint32_t bit = std::uint32_t{1} << *index;
@@ -837,7 +837,7 @@ private:
 
     // `"type":` at the cursor, after any whitespace.
     bool type_key() {
-        if (peek() != '"' || !quoted_is(p_ + 1, "type")) return false;
+        if (peek() != '"' || !quoted_is(p_ + 1, kTagKey)) return false;
         p_ += 6;
         return take(':');
     }
@@ -906,7 +906,7 @@ private:
                     p_ = tag_end;
                     return true;
                 }
-                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view("type") : D::content_key; });
+                auto k = name_at<2>([](auto i) { return i() == 0 ? kTagKey : D::content_key; });
                 if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
                 if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
@@ -945,7 +945,7 @@ private:
         for (;;) {
             if (c != '"') return std::nullopt;
             tag_at = p_;
-            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+            auto k = name_at<1>([](auto) { return kTagKey; });
             if (!k || !take(':')) return std::nullopt;
             if (*k == 0) {
                 sink_.template tag_later<E>();
@@ -990,7 +990,7 @@ private:
                                 p_ = tag_end;
                                 return true;
                             }
-                            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+                            auto k = name_at<1>([](auto) { return kTagKey; });
                             if (!k || *k != 1 || other_decoded() || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
@@ -1030,7 +1030,7 @@ private:
                     sink_.template flat_begin<member>();
                     std::size_t n = 0;
                     if (!members(true, [&] {
-                            auto k = name_at<1>([](auto) { return std::string_view("type"); });
+                            auto k = name_at<1>([](auto) { return kTagKey; });
                             if (!k || *k != 1 || other_decoded() || !take(':')) return false;
                             sink_.key(other_);
                             ++n;

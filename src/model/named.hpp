@@ -205,7 +205,7 @@ void each_named_type(Visit&& visit) {
 template <class D>
 std::vector<std::string_view> member_names(std::string_view tag = {}) {
     std::vector<std::string_view> names;
-    if (!tag.empty()) names.push_back("type");
+    if (!tag.empty()) names.push_back(kTagKey);
     each_field<D>([&](const auto& field, std::size_t) { names.push_back(field.name); });
     return names;
 }

@@ -274,7 +274,7 @@ Status read_adjacent(S& src, E& out) {
                 auto key = map.next_key();
                 if (!key) return std::unexpected(std::move(key.error()));
                 if (!*key) return std::nullopt;
-                if (**key == "type") return Key::Tag;
+                if (**key == kTagKey) return Key::Tag;
                 if (**key == D::content_key) return Key::Content;
                 if (auto s = map.skip_value(); !s) return std::unexpected(std::move(s.error()));
             }
@@ -290,7 +290,7 @@ Status read_adjacent(S& src, E& out) {
 
         auto first = next_relevant();
         if (!first) return fail(std::move(first.error()));
-        if (!*first) return fail(json::missing_field("type"));
+        if (!*first) return fail(json::missing_field(kTagKey));
         if (**first == Key::Tag) {
             auto tag = tag_value();
             if (!tag) return fail(std::move(tag.error()));
@@ -307,7 +307,7 @@ Status read_adjacent(S& src, E& out) {
                     }
                 });
             }
-            if (**next == Key::Tag) return fail(json::duplicate_field("type"));
+            if (**next == Key::Tag) return fail(json::duplicate_field(kTagKey));
             auto content_src = map.value();
             if (!content_src) return fail(std::move(content_src.error()));
             if (auto s = content_for(json::deref(*content_src), *tag); !s) return s;
@@ -320,7 +320,7 @@ Status read_adjacent(S& src, E& out) {
             json::BufSource buffered = *held;
             auto next = next_relevant();
             if (!next) return fail(std::move(next.error()));
-            if (!*next) return fail(json::missing_field("type"));
+            if (!*next) return fail(json::missing_field(kTagKey));
             if (**next == Key::Content) return fail(json::duplicate_field(D::content_key));
             auto tag = tag_value();
             if (!tag) return fail(std::move(tag.error()));
@@ -330,7 +330,7 @@ Status read_adjacent(S& src, E& out) {
         auto next = next_relevant();
         if (!next) return fail(std::move(next.error()));
         if (!*next) return {};
-        return fail(json::duplicate_field(**next == Key::Tag ? std::string_view("type") : D::content_key));
+        return fail(json::duplicate_field(**next == Key::Tag ? kTagKey : D::content_key));
     };
     auto elements = [&](auto& seq) -> Status {
         auto more = seq.has_next();
@@ -396,7 +396,7 @@ public:
     explicit UntaggedMembers(Map& map) : map_(map) {}
     auto next_key() -> decltype(std::declval<Map&>().next_key()) {
         auto key = map_.next_key();
-        if (key && *key && **key == "type") return std::unexpected(json::duplicate_field("type"));
+        if (key && *key && **key == kTagKey) return std::unexpected(json::duplicate_field(kTagKey));
         return key;
     }
     auto value() { return map_.value(); }
@@ -422,7 +422,7 @@ bool read_internal_tag_first(json::TextSource& src, E& out) {
         [&](json::TextMap& map) -> Status {
             auto key = map.next_key();
             if (!key) return fail(std::move(key.error()));
-            if (!*key || **key != "type") return fail(json::missing_field("type"));
+            if (!*key || **key != kTagKey) return fail(json::missing_field(kTagKey));
             auto value = map.value();
             if (!value) return fail(std::move(value.error()));
             auto tag = (*value)->read_identifier(D::variants.data(), D::variants.size());
@@ -477,8 +477,8 @@ Status read_internal(json::TextSource& src, E& out) {
                 auto key = map.next_key();
                 if (!key) return std::unexpected(std::move(key.error()));
                 if (!*key) break;
-                if (**key == "type") {
-                    if (tag) return std::unexpected(json::duplicate_field("type"));
+                if (**key == kTagKey) {
+                    if (tag) return std::unexpected(json::duplicate_field(kTagKey));
                     auto value = map.value();
                     if (!value) return std::unexpected(std::move(value.error()));
                     auto t = (*value)->read_identifier(D::variants.data(), D::variants.size());
@@ -492,14 +492,14 @@ Status read_internal(json::TextSource& src, E& out) {
                 if (auto buffered = (*value)->buffer(); !buffered) return std::unexpected(std::move(buffered.error()));
                 ++count;
             }
-            if (!tag) return std::unexpected(json::missing_field("type"));
+            if (!tag) return std::unexpected(json::missing_field(kTagKey));
             src.close_buffered(rest, count);
             return Tagged{*tag, rest};
         }
         Result<Tagged> array(json::TextSeq& seq) {
             auto more = seq.has_next();
             if (!more) return std::unexpected(std::move(more.error()));
-            if (!*more) return std::unexpected(json::missing_field("type"));
+            if (!*more) return std::unexpected(json::missing_field(kTagKey));
             auto tag = seq.element().read_identifier(D::variants.data(), D::variants.size());
             if (!tag) return std::unexpected(std::move(tag.error()));
             std::uint32_t rest = src.open_buffered(json::Slot::Kind::Array);

@@ -128,7 +128,7 @@ void record_keywords(Writer& w, std::string_view tag = {}) {
     w.begin_object();
     if constexpr (std::is_same_v<A, Workout>) schema_reference_property(w);
     if (!tag.empty()) {
-        w.key("type");
+        w.key(kTagKey);
         const_schema(w, tag);
     }
     each_field_constant<D>([&](const auto& field, auto index) {
@@ -143,7 +143,7 @@ void record_keywords(Writer& w, std::string_view tag = {}) {
     w.end_object();
     w.key("required");
     w.begin_array(0);
-    if (!tag.empty()) w.string("type");
+    if (!tag.empty()) w.string(kTagKey);
     each_field<D>([&](const auto& field, std::size_t) {
         if (field.presence == Presence::Required) w.string(field.name);
     });
@@ -158,7 +158,7 @@ void record_keywords(Writer& w, std::string_view tag = {}) {
 // wrong unit as a wrong unit) instead of "valid under none of" every alternative.
 
 void tag_property(Writer& w, std::string_view description, const std::vector<std::string_view>& names) {
-    w.key("type");
+    w.key(kTagKey);
     w.begin_object();
     text_member(w, "description", description);
     w.key("enum");
@@ -180,12 +180,12 @@ void open_when_tag_is(Writer& w, std::string_view name, std::string_view title, 
     w.begin_object();
     w.key("properties");
     w.begin_object();
-    w.key("type");
+    w.key(kTagKey);
     const_schema(w, name);
     w.end_object();
     w.key("required");
     w.begin_array(1);
-    w.string("type");
+    w.string(kTagKey);
     w.end_array();
     w.end_object();
     w.key("then");
@@ -223,7 +223,7 @@ void tagged_object(Writer& w, Each&& each) {
     w.end_object();
     w.key("required");
     w.begin_array(1);
-    w.string("type");
+    w.string(kTagKey);
     w.end_array();
     w.key("allOf");
     w.begin_array(0);
@@ -244,7 +244,7 @@ void adjacent_keywords(Writer& w) {
             open_when_tag_is(w, name, title, std::string(alternative_meaning<A>()) + " " + tag_note(name));
             w.key("properties");
             w.begin_object();
-            w.key("type");
+            w.key(kTagKey);
             w.boolean(true);
             w.end_object();
             tag_and_content_only(w, {});
@@ -253,7 +253,7 @@ void adjacent_keywords(Writer& w) {
                              std::string(alternative_meaning<A>()) + " " + tag_note(name, D::content_key));
             w.key("properties");
             w.begin_object();
-            w.key("type");
+            w.key(kTagKey);
             w.boolean(true);
             w.key(D::content_key);
             if constexpr (NewtypeAlternative<A>) {

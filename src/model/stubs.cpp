@@ -105,7 +105,7 @@ void adjacent(Out& out) {
             record_members<A>(out);
         }
         out.open_class(class_name, tag_note(name, content.empty() ? "" : D::content_key));
-        out.member("type", literal(name));
+        out.member(kTagKey, literal(name));
         if (!content.empty()) out.member(D::content_key, content);
     });
 }
@@ -119,10 +119,10 @@ void internal(Out& out) {
             // take the keyword yet and reads the class as an ordinary TypedDict.
             out.open_class(class_name, free_members_note(name), "TypedDict, extra_items=JsonValue",
                            "type: ignore[call-arg]");
-            out.member("type", literal(name));
+            out.member(kTagKey, literal(name));
         } else {
             out.open_class(class_name, record_note(member_names<Describe<A>>(name)));
-            out.member("type", literal(name));
+            out.member(kTagKey, literal(name));
             record_members<A>(out);
         }
     });

@@ -337,7 +337,7 @@ private:
         std::unordered_map<std::string, std::size_t> last;
         for (std::size_t k = i + 1; k < t_[i].end; k = t_[k + 1].end) {
             std::string name = text_of(k);
-            if (skip_tag && name == "type") continue;
+            if (skip_tag && name == kTagKey) continue;
             last[name] = k;
             members.emplace_back(std::move(name), k);
         }
@@ -429,12 +429,12 @@ private:
         if (tok.kind == Tok::Kind::Object) {
             for (std::size_t k = i + 1; k < tok.end; k = t_[k + 1].end) {
                 std::string name = text_of(k);
-                if (name == "type") {
+                if (name == kTagKey) {
                     if (tag == 0) tag = k + 1;
                 } else if (name == D::content_key) {
                     if (content == 0) content = k + 1;
                 } else {
-                    lose(Loss::Kind::UnknownMember, k, std::move(name), {"type", D::content_key});
+                    lose(Loss::Kind::UnknownMember, k, std::move(name), {kTagKey, D::content_key});
                 }
             }
             if (tag == 0) return;
@@ -461,7 +461,7 @@ private:
         std::size_t variant = D::variants.size();
         if (tok.kind == Tok::Kind::Object) {
             for (std::size_t k = i + 1; k < tok.end; k = t_[k + 1].end) {
-                if (text_of(k) == "type") {
+                if (text_of(k) == kTagKey) {
                     variant = tag_of<D>(k + 1);
                     break;
                 }
@@ -479,7 +479,7 @@ private:
         if constexpr (DA::style == Style::Flatten) {
             walk_map<JsonValue>(i, true);
         } else {
-            walk_record<A>(i, 1, "type");
+            walk_record<A>(i, 1, kTagKey);
         }
     }
 

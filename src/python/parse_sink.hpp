@@ -90,7 +90,7 @@ struct EnumTable {
 };
 
 // The key of the tag in the tagged forms; the conversion writes the same literal.
-inline constexpr std::string_view kTypeKey = "type";
+inline constexpr std::string_view kTypeKey = model::kTagKey;
 
 }  // namespace build
 
