@@ -40,7 +40,9 @@ werror=OFF
 if [ "${CI:-}" = true ]; then
     werror=ON
 fi
-options=(-C cmake.define.TAVRIK_WERROR=$werror -C cmake.define.TAVRIK_SANITIZE=$sanitize)
+# The test hooks let the tests choose the reader (see CMakeLists.txt).
+options=(-C cmake.define.TAVRIK_WERROR=$werror -C cmake.define.TAVRIK_SANITIZE=$sanitize
+         -C cmake.define.TAVRIK_TEST_HOOKS=ON)
 if [ -n "$build_dir" ]; then
     options+=(-C "build-dir=$build_dir")
 fi

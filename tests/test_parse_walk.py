@@ -231,6 +231,15 @@ def in_mode(mode, cases):
     return pickle.loads(child.stdout)
 
 
+@pytest.fixture(scope="module")
+def hooks():
+    """Only a development build (scripts/install.sh) lets the variable choose the reader;
+    any other build must ignore it."""
+    if in_mode("fast", ["{"]) != [("RuntimeError", "the fast read gave up")]:
+        assert in_mode("fast", ["{"]) == in_mode("general", ["{"]) == [outcome(sdk.parse_workout, "{")]
+        pytest.skip("the module was built without its test hooks (scripts/install.sh builds them)")
+
+
 def same(a, b):
     """Equal with the same types all the way down (1, 1.0 and True differ; so do 0.0
     and -0.0), dicts in the same order."""
@@ -246,7 +255,7 @@ def same(a, b):
 
 
 @pytest.fixture(scope="module")
-def modes():
+def modes(hooks):
     texts = [case for _, _, case in CASES]
     return dict(zip(["general", "fast"], (in_mode("general", texts), in_mode("fast", texts))))
 
@@ -324,7 +333,7 @@ sys.stdout.buffer.write(pickle.dumps(out))
 """
 
 
-def test_the_node_walk_checks_what_the_general_reading_checks():
+def test_the_node_walk_checks_what_the_general_reading_checks(hooks):
     """validate_workout and count_sets give, on every case, what the general reading alone
     gives (the tags found ahead and the decoded names included)."""
     texts = [case for _, _, case in CASES]

@@ -108,16 +108,19 @@ using TextStep = std::optional<Outcome> (*)(std::string_view text);
 constexpr TextStep text_steps[] = {nullptr, nullptr, nullptr, to_json_text_step};
 static_assert(std::size(text_steps) == std::size(steps));
 
-// TAVRIK_WORKOUT_READER, read once as the module is made, lets tests compare the readers:
-// "general" never walks the common form, "fast" makes parse_workout fail where its walk
-// gives up.  Unset (or anything else), both are used as everywhere.
+// In a build with the test hooks, TAVRIK_WORKOUT_READER, read once as the module is
+// made, lets tests compare the readers: "general" never walks the common form, "fast"
+// makes parse_workout fail where its walk gives up.  Unset (or anything else), and in
+// every other build, both are used as everywhere.
 enum class ReaderMode : std::uint8_t { Both, General, Fast };
 ReaderMode reader_mode = ReaderMode::Both;
 
 void read_reader_mode() {
+#ifdef TAVRIK_TEST_HOOKS
     const char* mode = std::getenv("TAVRIK_WORKOUT_READER");
     const std::string_view value = mode != nullptr ? mode : "";
     reader_mode = value == "general" ? ReaderMode::General : value == "fast" ? ReaderMode::Fast : ReaderMode::Both;
+#endif
 }
 
 template <std::size_t... I>
