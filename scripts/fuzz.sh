@@ -9,6 +9,10 @@
 # generated from examples/ and tests/, the corpus grown across runs (corpus/), libFuzzer's
 # output of the last run (last-run.log) and any crashing input (artifacts/).  Exits
 # non-zero when the fuzzer finds a crash, a leak, a timeout or a violated property.
+#
+# FUZZ_SANITIZERS=none builds without the sanitizers into build/fuzz-plain/, for long runs
+# that look for disagreements between the readers without the sanitizers' cost (memory
+# faults are the sanitized build's to find).  With -fork=2 it uses both cores.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -24,6 +28,12 @@ fi
 llvm_version=19
 cxx=clang++-$llvm_version
 out=build/fuzz
+sanitize=(-fsanitize=address,undefined -fno-sanitize-recover=all)
+case ${FUZZ_SANITIZERS:-address,undefined} in
+    address,undefined) ;;
+    none) sanitize=(); out=build/fuzz-plain ;;
+    *) echo "fuzz: FUZZ_SANITIZERS is address,undefined (the default) or none" >&2; exit 2 ;;
+esac
 
 fuzzer_runtime() {
     command -v "$cxx" >/dev/null 2>&1 || return 1
@@ -61,9 +71,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # ---- build ----
 # Warnings are the GCC build's business (clang adds some of its own about libstdc++'s
 # internals); only the target's own source gets them here.
-flags=(-std=c++23 -O2 -g -fno-omit-frame-pointer
-       -fsanitize=address,undefined -fno-sanitize-recover=all -D_GLIBCXX_ASSERTIONS
-       -Isrc)
+flags=(-std=c++23 -O2 -g -fno-omit-frame-pointer "${sanitize[@]}" -D_GLIBCXX_ASSERTIONS -Isrc)
 mkdir -p "$out/obj"
 stamp="$out/obj/flags"
 build_key="$cxx ${flags[*]} $(cksum <scripts/fuzz.sh)"
@@ -150,6 +158,30 @@ if ! "$binary" examples/*.json fuzz/seeds/* >"$out/examples.log" 2>&1; then
     echo "fuzz: FAILED on an example or committed seed (see $out/examples.log)" >&2
     exit 1
 fi
+
+# Every prefix of the small examples and committed seeds, each in a buffer of exactly its
+# length: a text cut anywhere must be refused without a read past its end, and a random
+# search may take long to cut at the one byte that matters.
+prefixes=$out/prefixes
+rm -rf "$prefixes"
+mkdir -p "$prefixes"
+"$python" - "$prefixes" examples/*.json fuzz/seeds/* <<'PY'
+import sys
+from pathlib import Path
+out = Path(sys.argv[1])
+for name in sys.argv[2:]:
+    data = Path(name).read_bytes()
+    if len(data) > 4096:
+        continue
+    for cut in range(len(data)):
+        (out / f"{Path(name).stem}-{cut}").write_bytes(data[:cut])
+PY
+if ! "$binary" -runs=0 -artifact_prefix="$artifacts/" "$prefixes" >"$out/prefixes.log" 2>&1 </dev/null; then
+    tail -n 60 "$out/prefixes.log" >&2
+    echo "fuzz: FAILED on a prefix of an example or committed seed (see $out/prefixes.log)" >&2
+    exit 1
+fi
+echo "fuzz: $(find "$prefixes" -type f | wc -l) prefixes of the examples and seeds read without a fault" >&2
 
 # ---- fuzz ----
 echo "fuzz: running $binary for ${seconds}s on $corpus" >&2
