@@ -197,6 +197,20 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
     const char* const* next_double = doubles.data();
     const char* const* const doubles_end = next_double + doubles.size();
     const char* rewrite_at = next_double != doubles_end ? *next_double : nullptr;
+    // The cursor and the end of the room live in locals here: as far as the compiler
+    // knows, each byte stored could change the members, which it would then load again
+    // after every piece.
+    char* o = cursor_;
+    char* limit = end_;
+    // Room for n bytes at o, and kSlack more.
+    const auto room_for = [&](std::size_t n) {
+        if (static_cast<std::size_t>(limit - o) < n + kSlack) [[unlikely]] {
+            cursor_ = o;
+            grow(n + kSlack);
+            o = cursor_;
+            limit = end_;
+        }
+    };
     while (p < end) {
         const char c = *p;
         switch (token(c)) {
@@ -206,15 +220,14 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                 // when they hold anything but ASCII) from one load of 32 bytes.  They hold
                 // no escapes, so the first quote after the opening one closes them.
                 std::size_t n = short_string_size(p, end);  // with its quotes
-                char* o;
                 if (n != 0) {
-                    o = room(32);
+                    room_for(32);
                     std::memcpy(o, p, 32);
                     if (has_high_byte(p, n)) shape_.add(p + 1, n - 2);
                 } else {
                     const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
                     n = scan_string(text.data(), from, text.size()) - from + 2;
-                    o = room(n);
+                    room_for(n);
                     std::memcpy(o, p, n);
                     shape_.add(p + 1, n - 2);
                 }
@@ -226,46 +239,44 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                     o += 2;
                     p = skip_spaces(p + 1, end);
                 }
-                cursor_ = o;
                 break;
             }
             case kOpen: {
                 const char close = c == '{' ? '}' : ']';
                 p = skip_spaces(p + 1, end);
-                char* o = room(2 + indent + 2);
+                room_for(2 + indent + 2);
                 *o++ = c;
                 if (p < end && *p == close) {
                     *o++ = close;
-                    cursor_ = o;
                     ++p;
                     break;
                 }
                 indent += 2;
                 *o++ = '\n';
-                cursor_ = spaces(o, indent);
+                o = spaces(o, indent);
                 break;
             }
             case kClose: {
                 indent -= 2;
-                char* o = room(2 + indent);
+                room_for(2 + indent);
                 *o++ = '\n';
                 o = spaces(o, indent);
                 *o++ = c;
-                cursor_ = o;
                 ++p;
                 break;
             }
             case kComma: {
-                char* o = room(2 + indent);
+                room_for(2 + indent);
                 *o++ = ',';
                 *o++ = '\n';
-                cursor_ = spaces(o, indent);
+                o = spaces(o, indent);
                 p = skip_spaces(p + 1, end);
                 break;
             }
             case kColon:
-                std::memcpy(room(2), ": ", 2);
-                cursor_ += 2;
+                room_for(2);
+                std::memcpy(o, ": ", 2);
+                o += 2;
                 p = skip_spaces(p + 1, end);
                 break;
             case kScalar: {
@@ -274,7 +285,7 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                 // of a recording.
                 for (;;) {
                     static_assert(kSlack >= kDoubleRoom);
-                    char* o = room(32 + 2 + indent);
+                    room_for(32 + 2 + indent);
                     if (p == rewrite_at) {
                         const char* stop = p + 1;
                         while (stop < end && token(*stop) == kScalar) ++stop;
@@ -291,19 +302,19 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                             *o++ = *p++;
                         } while (p < end && token(*p) == kScalar);
                     }
-                    cursor_ = o;
                     if (p == end || *p != ',') break;
                     const char* next = skip_spaces(p + 1, end);
                     if (next == end || token(*next) != kScalar) break;
                     *o++ = ',';
                     *o++ = '\n';
-                    cursor_ = spaces(o, indent);
+                    o = spaces(o, indent);
                     p = next;
                 }
                 break;
             }
         }
     }
+    cursor_ = o;
     has_value_ = true;
 }
 
