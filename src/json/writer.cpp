@@ -360,11 +360,50 @@ namespace {
     }
 }
 
+// Whether any of the eight bytes at p is a quote, a backslash or a control byte.
+inline bool needs_escape8(const char* p) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t q = w ^ (ones * '"');
+    const std::uint64_t b = w ^ (ones * '\\');
+    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x8080808080808080ULL) != 0;
+}
+
+// The same for the four bytes at p.
+inline bool needs_escape4(const char* p) {
+    constexpr std::uint32_t ones = 0x01010101U;
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    const std::uint32_t q = w ^ (ones * '"');
+    const std::uint32_t b = w ^ (ones * '\\');
+    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x80808080U) != 0;
+}
+
+// How many bytes s begins with that need no escape.  Most strings need none: they are
+// checked in blocks of eight (or four), the last of which may overlap the one before,
+// since bytes past the string may not be read; the exact place is looked for only where
+// a block has one.
+std::size_t unescaped_prefix(std::string_view s) {
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    if (n < 8) {
+        if (n < 4 || needs_escape4(p) || needs_escape4(p + n - 4)) return scan_string(p, 0, n);
+        return n;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        if (needs_escape8(p + i)) return scan_string(p, i, n);
+    }
+    if (i < n && needs_escape8(p + n - 8)) return scan_string(p, i, n);
+    return n;
+}
+
 }  // namespace
 
 void Writer::write_string(std::string_view s) {
     shape_.add(s.data(), s.size());
-    const std::size_t plain = scan_string(s.data(), 0, s.size());
+    const std::size_t plain = unescaped_prefix(s);
     // Most strings need no escape: written with their quotes as one piece.
     char* p = room(s.size() + 2);
     *p++ = '"';
