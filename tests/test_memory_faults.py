@@ -303,8 +303,9 @@ def parked_child(threads):
 @pytest.mark.skipif(UNDER_ASAN, reason="large buffers come from the sanitizer's heap, not from mapped pages")
 def test_a_large_to_json_buffer_is_not_faulted_in_afresh_on_each_call():
     report = run_child("refault")
-    # Faulting the writer's buffer in again would cost one fault per page written.
-    assert report["faults_per_call"] < report["output_pages"] / 8, report
+    # Each result is kept, so that its own pages are always fresh ones, whatever the C
+    # library would reuse; faulting the writer's buffer in again would cost as many more.
+    assert report["faults_per_call"] < 1.25 * report["output_pages"], report
 
 
 def refault_child():
@@ -320,13 +321,13 @@ def refault_child():
     worker = threading.Thread(target=sdk.to_json, args=(text,))
     worker.start()
     worker.join()
-    # The C library maps the first large result strs afresh, and then keeps their room.
-    sdk.to_json(text)
     calls = 5
+    results = []
     before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     for _ in range(calls):
-        assert sdk.to_json(text) == expected
+        results.append(sdk.to_json(text))
     faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before
+    assert results == [expected] * calls
     print(json.dumps({"faults_per_call": faults / calls, "output_pages": len(expected) // 4096}))
 
 
