@@ -202,11 +202,13 @@ private:
         has_value_ = true;
         return spaces(p, indent);
     }
-    // n spaces, 32 at a time into the slack: indentation is most of an indented text.
+    // n spaces, 32 at a time into the slack (the first 32 whatever n is, so that the
+    // shallow levels take no loop): indentation is most of an indented text.
     static char* spaces(char* p, std::size_t n) {
         static constexpr char thirty_two[] = "                                ";
         static_assert(kSlack >= 32);
-        for (std::size_t i = 0; i < n; i += 32) std::memcpy(p + i, thirty_two, 32);
+        std::memcpy(p, thirty_two, 32);
+        for (std::size_t i = 32; i < n; i += 32) std::memcpy(p + i, thirty_two, 32);
         return p + n;
     }
     void write_string(std::string_view s);
