@@ -62,3 +62,27 @@ def test_outputs_larger_and_smaller_than_the_kept_buffer_in_turns():
     bigger = large(["\U0001f600" + "y" * 40] * 20_000)
     for document in (big, small, bigger, big, small):
         assert sdk.to_json(json.dumps(document)) == written(document)
+
+
+def test_outputs_from_several_threads_in_turns():
+    # One buffer for large outputs passes from thread to thread, while each thread keeps a
+    # small one of its own; none may hand out a text that another call is writing.
+    import threading
+
+    big = large([f"set \u00e9 {i}" * 3 for i in range(8_000)])
+    small = with_sport("\u20ac")
+    texts = [json.dumps(document) for document in (big, small, big)]
+    expected = [written(document) for document in (big, small, big)]
+    results = {}
+
+    def work(k):
+        results[k] = [sdk.to_json(text) for text in (texts[k % 3:] + texts[:k % 3])]
+
+    workers = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    for k, outputs in results.items():
+        assert outputs == expected[k % 3:] + expected[:k % 3]
+    assert len(results) == 4

@@ -140,6 +140,26 @@ bool has_high_byte(const char* p, std::size_t n) {
 #endif
 }
 
+// The size with its quotes of the string that starts at p when it ends within 32 bytes
+// (all readable), else 0; its bytes up to the closing quote are not checked.
+std::size_t short_string_size(const char* p, const char* end) {
+    if (end - p < 32) return 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const auto low = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), quote)));
+    const auto high = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), quote)));
+    const std::uint32_t closing = (high << 16 | low) & ~std::uint32_t{1};
+    return closing == 0 ? 0 : static_cast<std::size_t>(__builtin_ctz(closing)) + 1;
+#else
+    for (std::size_t i = 1; i < 32; ++i) {
+        if (p[i] == '"') return i + 1;
+    }
+    return 0;
+#endif
+}
+
 const char* skip_space_run(const char* p, const char* end);
 
 // The first byte from p that is not whitespace (or end): none, or one space, or the line
@@ -177,21 +197,37 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
     const char* const* next_double = doubles.data();
     const char* const* const doubles_end = next_double + doubles.size();
     const char* rewrite_at = next_double != doubles_end ? *next_double : nullptr;
+    // The cursor and the end of the room live in locals here: as far as the compiler
+    // knows, each byte stored could change the members, which it would then load again
+    // after every piece.
+    char* o = cursor_;
+    char* limit = end_;
+    // Room for n bytes at o, and kSlack more.
+    const auto room_for = [&](std::size_t n) {
+        if (static_cast<std::size_t>(limit - o) < n + kSlack) [[unlikely]] {
+            cursor_ = o;
+            grow(n + kSlack);
+            o = cursor_;
+            limit = end_;
+        }
+    };
     while (p < end) {
         const char c = *p;
         switch (token(c)) {
             case kSpace: p = skip_spaces(p, end); break;
             case kQuote: {
-                const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
-                const std::size_t stop = scan_string(text.data(), from, text.size());
-                const std::size_t n = stop - from + 2;  // with its quotes
-                char* o = room(n);
-                // Most strings are short: moved in a fixed width, and tallied only when
-                // they hold anything but ASCII.
-                if (n <= 32 && end - p >= 32) {
+                // Most strings are short: found, moved in a fixed width and tallied (only
+                // when they hold anything but ASCII) from one load of 32 bytes.  They hold
+                // no escapes, so the first quote after the opening one closes them.
+                std::size_t n = short_string_size(p, end);  // with its quotes
+                if (n != 0) {
+                    room_for(32);
                     std::memcpy(o, p, 32);
                     if (has_high_byte(p, n)) shape_.add(p + 1, n - 2);
                 } else {
+                    const std::size_t from = static_cast<std::size_t>(p - text.data()) + 1;
+                    n = scan_string(text.data(), from, text.size()) - from + 2;
+                    room_for(n);
                     std::memcpy(o, p, n);
                     shape_.add(p + 1, n - 2);
                 }
@@ -203,46 +239,44 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                     o += 2;
                     p = skip_spaces(p + 1, end);
                 }
-                cursor_ = o;
                 break;
             }
             case kOpen: {
                 const char close = c == '{' ? '}' : ']';
                 p = skip_spaces(p + 1, end);
-                char* o = room(2 + indent + 2);
+                room_for(2 + indent + 2);
                 *o++ = c;
                 if (p < end && *p == close) {
                     *o++ = close;
-                    cursor_ = o;
                     ++p;
                     break;
                 }
                 indent += 2;
                 *o++ = '\n';
-                cursor_ = spaces(o, indent);
+                o = spaces(o, indent);
                 break;
             }
             case kClose: {
                 indent -= 2;
-                char* o = room(2 + indent);
+                room_for(2 + indent);
                 *o++ = '\n';
                 o = spaces(o, indent);
                 *o++ = c;
-                cursor_ = o;
                 ++p;
                 break;
             }
             case kComma: {
-                char* o = room(2 + indent);
+                room_for(2 + indent);
                 *o++ = ',';
                 *o++ = '\n';
-                cursor_ = spaces(o, indent);
+                o = spaces(o, indent);
                 p = skip_spaces(p + 1, end);
                 break;
             }
             case kColon:
-                std::memcpy(room(2), ": ", 2);
-                cursor_ += 2;
+                room_for(2);
+                std::memcpy(o, ": ", 2);
+                o += 2;
                 p = skip_spaces(p + 1, end);
                 break;
             case kScalar: {
@@ -251,7 +285,7 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                 // of a recording.
                 for (;;) {
                     static_assert(kSlack >= kDoubleRoom);
-                    char* o = room(32 + 2 + indent);
+                    room_for(32 + 2 + indent);
                     if (p == rewrite_at) {
                         const char* stop = p + 1;
                         while (stop < end && token(*stop) == kScalar) ++stop;
@@ -268,19 +302,19 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                             *o++ = *p++;
                         } while (p < end && token(*p) == kScalar);
                     }
-                    cursor_ = o;
                     if (p == end || *p != ',') break;
                     const char* next = skip_spaces(p + 1, end);
                     if (next == end || token(*next) != kScalar) break;
                     *o++ = ',';
                     *o++ = '\n';
-                    cursor_ = spaces(o, indent);
+                    o = spaces(o, indent);
                     p = next;
                 }
                 break;
             }
         }
     }
+    cursor_ = o;
     has_value_ = true;
 }
 
@@ -307,20 +341,93 @@ void Writer::f64(double d) {
     cursor_ = write_double(room(0), d);
 }
 
+namespace {
+
+// n bytes from s to o, for n up to 32, in a few fixed-width moves that overlap rather
+// than a call sized to each (most strings of a workout are short).
+[[gnu::always_inline]] inline void copy_short(char* o, const char* s, std::size_t n) {
+    if (n >= 16) {
+        std::memcpy(o, s, 16);
+        std::memcpy(o + n - 16, s + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(o, s, 8);
+        std::memcpy(o + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(o, s, 4);
+        std::memcpy(o + n - 4, s + n - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) o[i] = s[i];
+    }
+}
+
+// Whether any of the eight bytes at p is a quote, a backslash or a control byte.
+inline bool needs_escape8(const char* p) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t q = w ^ (ones * '"');
+    const std::uint64_t b = w ^ (ones * '\\');
+    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x8080808080808080ULL) != 0;
+}
+
+// The same for the four bytes at p.
+inline bool needs_escape4(const char* p) {
+    constexpr std::uint32_t ones = 0x01010101U;
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    const std::uint32_t q = w ^ (ones * '"');
+    const std::uint32_t b = w ^ (ones * '\\');
+    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x80808080U) != 0;
+}
+
+// How many bytes s begins with that need no escape.  Most strings need none: they are
+// checked in blocks of eight (or four), the last of which may overlap the one before,
+// since bytes past the string may not be read; the exact place is looked for only where
+// a block has one.
+std::size_t unescaped_prefix(std::string_view s) {
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    if (n < 8) {
+        if (n < 4 || needs_escape4(p) || needs_escape4(p + n - 4)) return scan_string(p, 0, n);
+        return n;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        if (needs_escape8(p + i)) return scan_string(p, i, n);
+    }
+    if (i < n && needs_escape8(p + n - 8)) return scan_string(p, i, n);
+    return n;
+}
+
+}  // namespace
+
 void Writer::write_string(std::string_view s) {
-    static constexpr char hex[] = "0123456789abcdef";
     shape_.add(s.data(), s.size());
-    *room(1) = '"';
-    ++cursor_;
+    const std::size_t plain = unescaped_prefix(s);
+    // Most strings need no escape: written with their quotes as one piece.
+    char* p = room(s.size() + 2);
+    *p++ = '"';
+    if (plain <= 32) {
+        copy_short(p, s.data(), plain);
+    } else {
+        std::memcpy(p, s.data(), plain);
+    }
+    p += plain;
+    if (plain == s.size()) {
+        *p++ = '"';
+        cursor_ = p;
+        return;
+    }
+    cursor_ = p;
+    write_escaped(s, plain);
+}
+
+void Writer::write_escaped(std::string_view s, std::size_t i) {
+    static constexpr char hex[] = "0123456789abcdef";
     // Runs that need no escape (no quote, backslash or control byte) are copied whole.
-    std::size_t run = 0;
     for (;;) {
-        const std::size_t i = scan_string(s.data(), run, s.size());
-        std::memcpy(room(i - run), s.data() + run, i - run);
-        cursor_ += i - run;
-        if (i == s.size()) break;
         const auto c = static_cast<unsigned char>(s[i]);
-        run = i + 1;
+        const std::size_t run = i + 1;
         char* p = room(6);
         *p++ = '\\';
         switch (c) {
@@ -338,6 +445,10 @@ void Writer::write_string(std::string_view s) {
                 p += 5;
         }
         cursor_ = p;
+        i = scan_string(s.data(), run, s.size());
+        std::memcpy(room(i - run), s.data() + run, i - run);
+        cursor_ += i - run;
+        if (i == s.size()) break;
     }
     *room(1) = '"';
     ++cursor_;

@@ -33,11 +33,23 @@ struct Utf8Shape {
             std::memcpy(&w, p + i, 8);
             if ((w & highs) != 0) add_bytes(p + i, 8);
         }
-        if (i < n) {
-            std::uint64_t w = 0;
-            std::memcpy(&w, p + i, n - i);
-            if ((w & highs) != 0) add_bytes(p + i, n - i);
+        if (i == n) return;
+        // The last bytes in one or two fixed-width loads, which may overlap bytes seen
+        // already: those hold no high bit, or were tallied, and add_bytes takes only the rest.
+        std::uint64_t w;
+        if (n >= 8) {
+            std::memcpy(&w, p + n - 8, 8);
+        } else if (n >= 4) {
+            std::uint32_t a;
+            std::uint32_t b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            w = a | b;
+        } else {
+            w = 0;
+            for (std::size_t k = 0; k < n; ++k) w |= static_cast<unsigned char>(p[k]);
         }
+        if ((w & highs) != 0) add_bytes(p + i, n - i);
     }
     // The largest code point the text may hold, as a string of its width takes it.
     std::uint32_t max_char() const {
@@ -190,13 +202,18 @@ private:
         has_value_ = true;
         return spaces(p, indent);
     }
-    // n spaces, sixteen at a time into the slack.
+    // n spaces, 32 at a time into the slack (the first 32 whatever n is, so that the
+    // shallow levels take no loop): indentation is most of an indented text.
     static char* spaces(char* p, std::size_t n) {
-        static constexpr char sixteen[] = "                ";
-        for (std::size_t i = 0; i < n; i += 16) std::memcpy(p + i, sixteen, 16);
+        static constexpr char thirty_two[] = "                                ";
+        static_assert(kSlack >= 32);
+        std::memcpy(p, thirty_two, 32);
+        for (std::size_t i = 32; i < n; i += 32) std::memcpy(p + i, thirty_two, 32);
         return p + n;
     }
     void write_string(std::string_view s);
+    // The rest of s from its first byte to escape, at i, and the closing quote.
+    [[gnu::noinline]] void write_escaped(std::string_view s, std::size_t i);
 
     char* begin_ = nullptr;
     char* cursor_ = nullptr;

@@ -48,24 +48,46 @@ Outcome count_sets_step(const model::Workout& workout, std::string_view) {
 }
 
 // The indented form of a compact text is up to about three times its size (more for a
-// deep tree); reserved pages that are never written cost nothing.  The writer is kept
-// for the thread's next call, so that the pages of its buffer stay resident rather than
-// being mapped and faulted in afresh each time: whole up to kKeptBytes, else its first
+// deep tree); reserved pages that are never written cost nothing.  Writers are kept
+// between calls so that the pages of their buffers stay resident rather than being
+// mapped and faulted in afresh each time (a fault costs about what writing the page's
+// worth of text does).  A thread keeps its writer whole up to kKeptBytes, else its first
 // kKeptOfLarge (a thread that wrote a large document holds the arena's spare blocks
-// too).  With those a thread keeps at most 4 MiB between calls.
+// too); with those a thread keeps at most 4 MiB between calls.  One large writer, cut to
+// kSpareBytes, is kept for the whole process besides: calls run one at a time under the
+// interpreter lock, so one is enough for large documents whatever thread writes them.
+constexpr std::size_t kKeptBytes = std::size_t{2} << 20;
+constexpr std::size_t kKeptOfLarge = std::size_t{512} << 10;
+constexpr std::size_t kSpareBytes = std::size_t{4} << 20;
+std::atomic<json::Writer*> spare_writer{nullptr};
+
+// Gives a writer to the process as its spare; false, with the writer still the caller's,
+// when there is one already or the writer cannot be cut to kSpareBytes in place.
+bool offer_spare(std::unique_ptr<json::Writer>& writer) {
+    if (writer->capacity() <= kKeptBytes || !writer->clear_down_to(kSpareBytes)) return false;
+    json::Writer* none = nullptr;
+    if (!spare_writer.compare_exchange_strong(none, writer.get())) return false;
+    static_cast<void>(writer.release());
+    return true;
+}
+
 // `write` fills the writer and says whether it did; nothing when it did not.
 template <class Write>
 std::optional<Outcome> with_kept_writer(std::string_view text, Write&& write) {
-    constexpr std::size_t kKeptBytes = std::size_t{2} << 20;
-    constexpr std::size_t kKeptOfLarge = std::size_t{512} << 10;
     thread_local std::unique_ptr<json::Writer> kept;
-    std::unique_ptr<json::Writer> writer = std::move(kept);
+    const std::size_t room = 3 * text.size() + 4096;
+    std::unique_ptr<json::Writer> writer;
+    if (kept == nullptr || kept->capacity() < room) writer.reset(spare_writer.exchange(nullptr));
+    if (writer == nullptr) writer = std::move(kept);
     if (writer == nullptr) writer = std::make_unique<json::Writer>();
     writer->clear();
-    writer->reserve(3 * text.size() + 4096);
+    writer->reserve(room);
     std::optional<Outcome> result;
     if (write(*writer)) result = new_str(writer->view(), writer->shape());
-    if (writer->capacity() <= kKeptBytes || writer->clear_down_to(kKeptOfLarge)) kept = std::move(writer);
+    if (!offer_spare(writer) && kept == nullptr &&
+        (writer->capacity() <= kKeptBytes || writer->clear_down_to(kKeptOfLarge))) {
+        kept = std::move(writer);
+    }
     return result;
 }
 

@@ -73,6 +73,14 @@ inline int ascii_prefix16(const unsigned char* p) {
 template <class Unit>
 void decode_into(Unit* out, const unsigned char* p, const unsigned char* end) {
     while (p < end) {
+        // Indentation makes long ASCII runs: 32 bytes to a test where they are.
+        if (end - p >= 32 && ascii_prefix16(p) == 16 && ascii_prefix16(p + 16) == 16) {
+            widen16(out, p);
+            widen16(out + 16, p + 16);
+            out += 32;
+            p += 32;
+            continue;
+        }
         if (end - p >= 16) {
             const int ascii = ascii_prefix16(p);
             if (ascii == 16) {
