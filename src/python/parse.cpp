@@ -32,7 +32,7 @@ public:
     // The format's names by the address of their static text, in front of the shared
     // table: a call looks up the same few dozen names many times.
     PyObject* name(std::string_view s) {
-        Name& slot = names_[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
+        Name& slot = caches_.names[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
         if (slot.text != s.data() || slot.size != s.size()) {
             PyObject* str = format_name(s);
             if (str == nullptr) return nullptr;
@@ -45,7 +45,7 @@ public:
         return str != nullptr ? Py_NewRef(str) : nullptr;
     }
     PyObject* data_key(std::string_view k) {
-        if (k.size() <= DataKeys::kLongest) return keys_.get(k);
+        if (k.size() <= DataKeys::kLongest) return caches_.keys.get(k);
         PyRef str = PyRef::steal(make_str(k));
         if (!str) return nullptr;
         long_keys_.push_back(std::move(str));
@@ -71,19 +71,39 @@ public:
     bool empty_dict(PyObject* v) { return PyDict_GET_SIZE(v) == 0; }
     void release(PyObject* v) { Py_DECREF(v); }
 
+    // Forgets the caches that calls share, once the runtime that made their strs has ended.
+    static void forget() {
+        Caches& caches = shared();
+        for (Name& name : caches.names) name = Name{};
+        caches.keys.forget();
+    }
+
 private:
     struct Name {
-        const char* text;
-        std::size_t size;
-        PyObject* str;  // borrowed from the table of format_name()
+        const char* text = nullptr;
+        std::size_t size = 0;
+        PyObject* str = nullptr;  // borrowed from the table of format_name()
     };
     static constexpr std::size_t kNames = 128;
-    Name names_[kNames] = {};
-    DataKeys keys_;
+    // Kept from call to call (the interpreter lock serialises the calls, and nothing in a
+    // build runs Python code), so that a call neither sets them up nor makes again the
+    // strs of the data keys that the previous ones met.
+    struct Caches {
+        Name names[kNames];
+        DataKeys keys;
+    };
+    // Never destroyed: its strs must outlive the interpreter's finalisation.
+    static Caches& shared() {
+        static Caches* caches = new Caches;
+        return *caches;
+    }
+    Caches& caches_ = shared();
     std::vector<PyRef> long_keys_;
 };
 
 }  // namespace
+
+void forget_parse_caches() { PyBackend::forget(); }
 
 PyRef parse_fast(std::string_view text) {
     // An escape in a string other than a name or a tag makes the walk give up, and a
