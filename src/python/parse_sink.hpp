@@ -278,8 +278,11 @@ public:
         if (failed_) return;
         if constexpr (Member == nullptr) {
             // The lists and maps of numbers in the format hold doubles.
+            // An entry of a list or a map, the bulk of recorded samples: pushed here.
             if (!top().doubles) return fail();
-            place_f64(n.as_double());
+            Value v = b_.f64(n.as_double());
+            if (v == nullptr) return fail();
+            values_.push_back(v);
         } else {
             using M = build::member_value_t<Member>;
             if constexpr (std::is_same_v<M, double>) {
@@ -378,7 +381,9 @@ private:
     // many places, and one copy of each keeps its code small.
     [[gnu::noinline]] void open_record(std::size_t fields) {
         push_frame(Frame::Record, false);
-        values_.resize(values_.size() + fields, nullptr);
+        // Not resize(): its general fill costs more than the few stores.
+        if (values_.capacity() - values_.size() < fields) values_.reserve(2 * values_.capacity() + fields);
+        for (std::size_t i = 0; i < fields; ++i) values_.push_back(nullptr);
     }
     [[gnu::noinline]] void close_list(std::size_t n) {
         const Frame frame = pop();
