@@ -287,6 +287,18 @@ def test_names_and_tags_are_shared_interned_strs():
     assert sys.intern(tag) is tag
 
 
+def test_data_keys_kept_between_calls_are_each_calls_own():
+    """The strs of data keys are kept from one call to the next: every call still gets its
+    own keys, whether the previous ones met them or others in the same place, around the
+    longest key that is kept, after their results are gone."""
+    keys = [f"k{i}" for i in range(200)] + ["x" * n for n in (63, 64, 65, 200)] + ["é", "k7"]
+    for round_ in range(2):
+        for at in range(0, len(keys), 3):
+            members = {key: at + i for i, key in enumerate(keys[at:at + 3])}
+            got = sdk.parse_workout(with_metadata(json.dumps(members)))["metadata"]
+            assert list(got.items()) == sorted(members.items(), key=lambda kv: kv[0].encode()), round_
+
+
 def test_a_walk_given_up_late_leaves_nothing_behind():
     """Everything built before the walk gives up at the last byte is released."""
     import tracemalloc
