@@ -287,10 +287,10 @@ def test_names_and_tags_are_shared_interned_strs():
     assert sys.intern(tag) is tag
 
 
-def test_data_keys_kept_between_calls_are_each_calls_own():
-    """The strs of data keys are kept from one call to the next: every call still gets its
-    own keys, whether the previous ones met them or others in the same place, around the
-    longest key that is kept, after their results are gone."""
+def test_data_keys_are_each_calls_own():
+    """Every call gets its own keys, whether earlier calls met them or others in the same
+    place of the key cache, around the longest key that is cached, after their results
+    are gone."""
     keys = [f"k{i}" for i in range(200)] + ["x" * n for n in (63, 64, 65, 200)] + ["é", "k7"]
     for round_ in range(2):
         for at in range(0, len(keys), 3):

@@ -31,14 +31,6 @@ public:
         return entry.str.get();
     }
 
-    // The runtime that owned the strs has ended: drop them without releasing them.
-    void forget() {
-        for (Entry& entry : entries_) {
-            entry.str.release();
-            entry.text.clear();
-        }
-    }
-
 private:
     struct Entry {
         std::string text;

@@ -45,7 +45,7 @@ public:
         return str != nullptr ? Py_NewRef(str) : nullptr;
     }
     PyObject* data_key(std::string_view k) {
-        if (k.size() <= DataKeys::kLongest) return caches_.keys.get(k);
+        if (k.size() <= DataKeys::kLongest) return keys_.get(k);
         PyRef str = PyRef::steal(make_str(k));
         if (!str) return nullptr;
         long_keys_.push_back(std::move(str));
@@ -73,9 +73,7 @@ public:
 
     // Forgets the caches that calls share, once the runtime that made their strs has ended.
     static void forget() {
-        Caches& caches = shared();
-        for (Name& name : caches.names) name = Name{};
-        caches.keys.forget();
+        for (Name& name : shared().names) name = Name{};
     }
 
 private:
@@ -85,12 +83,12 @@ private:
         PyObject* str = nullptr;  // borrowed from the table of format_name()
     };
     static constexpr std::size_t kNames = 128;
-    // Kept from call to call (the interpreter lock serialises the calls, and nothing in a
-    // build runs Python code), so that a call neither sets them up nor makes again the
-    // strs of the data keys that the previous ones met.
+    // The names are kept from call to call (the interpreter lock serialises the calls, and
+    // nothing in a build runs Python code), so that a call does not set them up again.
+    // The data keys' strs are each call's own: they are the user's, and no result shares
+    // them with another call's.
     struct Caches {
         Name names[kNames];
-        DataKeys keys;
     };
     // Never destroyed: its strs must outlive the interpreter's finalisation.
     static Caches& shared() {
@@ -98,6 +96,7 @@ private:
         return *caches;
     }
     Caches& caches_ = shared();
+    DataKeys keys_;
     std::vector<PyRef> long_keys_;
 };
 
