@@ -296,6 +296,18 @@ def test_names_and_tags_are_shared_interned_strs():
     assert sys.intern(tag) is tag
 
 
+def test_data_keys_are_each_calls_own():
+    """Every call gets its own keys, whether earlier calls met them or others in the same
+    place of the key cache, around the longest key that is cached, after their results
+    are gone."""
+    keys = [f"k{i}" for i in range(200)] + ["x" * n for n in (63, 64, 65, 200)] + ["é", "k7"]
+    for round_ in range(2):
+        for at in range(0, len(keys), 3):
+            members = {key: at + i for i, key in enumerate(keys[at:at + 3])}
+            got = sdk.parse_workout(with_metadata(json.dumps(members)))["metadata"]
+            assert list(got.items()) == sorted(members.items(), key=lambda kv: kv[0].encode()), round_
+
+
 def test_a_walk_given_up_late_leaves_nothing_behind():
     """Everything built before the walk gives up at the last byte is released."""
     import tracemalloc

@@ -239,6 +239,7 @@ void forget_runtime() {
     all_key = nullptr;
     forget_panic_class();
     forget_field_names();
+    forget_parse_caches();
     first_interpreter.store(-1);
 }
 

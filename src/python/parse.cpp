@@ -32,7 +32,7 @@ public:
     // The format's names by the address of their static text, in front of the shared
     // table: a call looks up the same few dozen names many times.
     PyObject* name(std::string_view s) {
-        Name& slot = names_[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
+        Name& slot = caches_.names[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
         if (slot.text != s.data() || slot.size != s.size()) {
             PyObject* str = format_name(s);
             if (str == nullptr) return nullptr;
@@ -71,19 +71,38 @@ public:
     bool empty_dict(PyObject* v) { return PyDict_GET_SIZE(v) == 0; }
     void release(PyObject* v) { Py_DECREF(v); }
 
+    // Forgets the caches that calls share, once the runtime that made their strs has ended.
+    static void forget() {
+        for (Name& name : shared().names) name = Name{};
+    }
+
 private:
     struct Name {
-        const char* text;
-        std::size_t size;
-        PyObject* str;  // borrowed from the table of format_name()
+        const char* text = nullptr;
+        std::size_t size = 0;
+        PyObject* str = nullptr;  // borrowed from the table of format_name()
     };
     static constexpr std::size_t kNames = 128;
-    Name names_[kNames] = {};
+    // The names are kept from call to call (the interpreter lock serialises the calls, and
+    // nothing in a build runs Python code), so that a call does not set them up again.
+    // The data keys' strs are each call's own: they are the user's, and no result shares
+    // them with another call's.
+    struct Caches {
+        Name names[kNames];
+    };
+    // Never destroyed: its strs must outlive the interpreter's finalisation.
+    static Caches& shared() {
+        static Caches* caches = new Caches;
+        return *caches;
+    }
+    Caches& caches_ = shared();
     DataKeys keys_;
     std::vector<PyRef> long_keys_;
 };
 
 }  // namespace
+
+void forget_parse_caches() { PyBackend::forget(); }
 
 PyRef parse_fast(std::string_view text) {
     // An escape in a string other than a name or a tag makes the walk give up, and a

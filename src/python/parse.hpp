@@ -13,4 +13,8 @@ namespace tavrik::python {
 // an object (the general path meets it again and raises, or succeeds).
 PyRef parse_fast(std::string_view text);
 
+// Drops the strs that parse_fast keeps between calls once the runtime that made them has
+// ended.
+void forget_parse_caches();
+
 }  // namespace tavrik::python

@@ -89,6 +89,50 @@ struct EnumTable {
                                    contents.data()};
 };
 
+// What the closing of a record needs of each field, so that one routine closes them all
+// rather than one unrolled copy per record type (the walk of a small document runs
+// through most of them, and their code is what it waits for).
+enum class Absent : std::uint8_t {
+    Refused,  // a value of its own in the model: absent or null, the build gives up
+    Left,     // an optional: left out
+    Empty,    // a list or map: absent means empty, left out
+};
+
+struct FieldInfo {
+    std::string_view name;
+    Absent absent;
+    bool omit_empty_list;  // a list that the conversion leaves out when empty
+    bool omit_empty_map;   // a map that the conversion leaves out when empty
+};
+
+struct RecordInfo {
+    const FieldInfo* fields;
+    std::size_t count;
+};
+
+template <class T>
+struct RecordTable {
+    using D = model::Describe<T>;
+    static constexpr std::size_t n = model::field_count<D>();
+    template <std::size_t I>
+    static constexpr FieldInfo info() {
+        using M = model::fast::field_type_of<D, I>;
+        constexpr auto presence = std::get<I>(D::fields).presence;
+        constexpr bool may_lack = model::detail::IsOptional<M>::value || model::detail::IsVector<M>::value ||
+                                  model::detail::IsSortedMap<M>::value;
+        return FieldInfo{std::get<I>(D::fields).name,
+                         presence == model::Presence::Required || !may_lack ? Absent::Refused
+                         : model::detail::IsOptional<M>::value              ? Absent::Left
+                                                                            : Absent::Empty,
+                         presence != model::Presence::Required && model::detail::IsVector<M>::value,
+                         presence != model::Presence::Required && model::detail::IsSortedMap<M>::value};
+    }
+    static constexpr auto fields = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<FieldInfo, sizeof...(I)>{info<I>()...};
+    }(std::make_index_sequence<n>{});
+    static constexpr RecordInfo table{fields.data(), n};
+};
+
 // The key of the tag in the tagged forms; the conversion writes the same literal.
 inline constexpr std::string_view kTypeKey = model::kTagKey;
 
@@ -136,9 +180,7 @@ public:
     void begin() {
         entries_.template begin<T>();
         if (failed_) return;
-        constexpr std::size_t n = model::field_count<model::Describe<T>>();
-        push_frame(Frame::Record, false);
-        for (std::size_t i = 0; i < n; ++i) values_.push_back(nullptr);
+        open_record(model::field_count<model::Describe<T>>());
     }
 
     template <class D, std::size_t I>
@@ -151,81 +193,7 @@ public:
     void end() {
         entries_.template end<T>();
         if (failed_) return;
-        using D = model::Describe<T>;
-        constexpr std::size_t n = model::field_count<D>();
-        const Frame frame = pop();
-        Value* slots = values_.data() + frame.base;
-        // What the conversion leaves out: a member that is not required and absent (a
-        // missing or null optional, an empty list or map).
-        std::size_t present = 0;
-        bool exact = true;
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (
-                [&] {
-                    using M = model::fast::field_type_of<D, I>;
-                    constexpr auto presence = std::get<I>(D::fields).presence;
-                    Value& v = slots[I];
-                    if (v == nullptr) {
-                        // A required member given as null, or an absent one that the
-                        // model would hold as a value of its own.
-                        if (presence == model::Presence::Required ||
-                            !(model::detail::IsOptional<M>::value || model::detail::IsVector<M>::value ||
-                              model::detail::IsSortedMap<M>::value)) {
-                            exact = false;
-                        }
-                        return;
-                    }
-                    if constexpr (presence != model::Presence::Required && model::detail::IsVector<M>::value) {
-                        if (b_.empty_list(v)) {
-                            release(v);
-                            v = nullptr;
-                            return;
-                        }
-                    } else if constexpr (presence != model::Presence::Required &&
-                                         model::detail::IsSortedMap<M>::value) {
-                        if (b_.empty_dict(v)) {
-                            release(v);
-                            v = nullptr;
-                            return;
-                        }
-                    }
-                    ++present;
-                }(),
-                ...);
-        }(std::make_index_sequence<n>{});
-        if (!exact) return fail_and_drop(frame.base);
-        // A record that is the variant of an internally tagged value starts with its tag.
-        const Frame* tagged = nullptr;
-        if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
-            tagged = &top();
-        }
-        Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
-        if (dict == nullptr) return fail_and_drop(frame.base);
-        bool ok = true;
-        if (tagged != nullptr) {
-            ok = set_name_value(dict, build::kTypeKey, tagged->info->names[tagged->tag]);
-        }
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (
-                [&] {
-                    Value v = std::exchange(slots[I], nullptr);
-                    if (v == nullptr) return;
-                    if (!ok) return release(v);
-                    Value key = b_.name(std::get<I>(D::fields).name);
-                    if (key == nullptr) {
-                        ok = false;
-                        return release(v);
-                    }
-                    ok = b_.set(dict, key, v);
-                }(),
-                ...);
-        }(std::make_index_sequence<n>{});
-        truncate(values_, frame.base);
-        if (!ok) {
-            release(dict);
-            return fail();
-        }
-        place(dict);
+        close_record(build::RecordTable<T>::table);
     }
 
     // ---- enumerations ----
@@ -247,59 +215,7 @@ public:
     template <class E>
     void enum_end() {
         if (failed_) return;
-        constexpr model::Style style = model::Describe<E>::style;
-        const Frame frame = pop();
-        const build::EnumInfo& info = build::EnumTable<E>::info;
-        const std::string_view name = info.names[frame.tag];
-        const build::Content content = info.contents[frame.tag];
-        const std::size_t given = values_.size() - frame.base;
-        Value made = nullptr;
-        if constexpr (style == model::Style::Adjacent) {
-            if (content == build::Content::Unit) {
-                if (given != 0) return fail_and_drop(frame.base);
-                made = b_.dict(1);
-                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
-            } else {
-                if (given != 1) return fail_and_drop(frame.base);
-                made = b_.dict(2);
-                Value v = values_[frame.base];
-                values_.pop_back();
-                if (made == nullptr) {
-                    release(v);
-                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
-                    made = drop(made);
-                }
-            }
-        } else if constexpr (style == model::Style::External) {
-            if (content == build::Content::Unit) {
-                if (given != 0) return fail_and_drop(frame.base);
-                made = b_.name_value(name);
-            } else {
-                if (given != 1) return fail_and_drop(frame.base);
-                made = b_.dict(1);
-                Value v = values_[frame.base];
-                values_.pop_back();
-                if (made == nullptr) {
-                    release(v);
-                } else if (!set_named(made, name, v)) {
-                    made = drop(made);
-                }
-            }
-        } else {
-            static_assert(style == model::Style::Internal);
-            if (content == build::Content::Flatten) {
-                made = sorted_dict(frame, name);
-                truncate(keys_, frame.key_base);
-                truncate(values_, frame.base);
-            } else {
-                // The record built itself with the tag first.
-                if (given != 1) return fail_and_drop(frame.base);
-                made = values_[frame.base];
-                values_.pop_back();
-            }
-        }
-        if (made == nullptr) return fail();
-        place(made);
+        close_enum();
     }
 
     // ---- lists and maps ----
@@ -315,12 +231,7 @@ public:
     void list_size(std::size_t n) {
         entries_.template list_size<Member>(n);
         if (failed_) return;
-        const Frame frame = pop();
-        if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
-        Value list = b_.list(values_.data() + frame.base, n);
-        truncate(values_, frame.base);
-        if (list == nullptr) return fail();
-        place(list);
+        close_list(n);
     }
 
     template <auto Member>
@@ -352,7 +263,7 @@ public:
     void text(std::string_view s) {
         entries_.template text<Member>(s);
         if (failed_) return;
-        place(b_.str(s));
+        place_str(s);
     }
 
     template <auto Member>
@@ -367,15 +278,18 @@ public:
         if (failed_) return;
         if constexpr (Member == nullptr) {
             // The lists and maps of numbers in the format hold doubles.
+            // An entry of a list or a map, the bulk of recorded samples: pushed here.
             if (!top().doubles) return fail();
-            place(b_.f64(n.as_double()));
+            Value v = b_.f64(n.as_double());
+            if (v == nullptr) return fail();
+            values_.push_back(v);
         } else {
             using M = build::member_value_t<Member>;
             if constexpr (std::is_same_v<M, double>) {
-                place(b_.f64(n.as_double()));
+                place_f64(n.as_double());
             } else {
                 static_assert(std::is_unsigned_v<M>);
-                place(b_.u64(n.u));
+                place_u64(n.u);
             }
         }
     }
@@ -461,6 +375,137 @@ private:
     bool set_name_value(Value dict, std::string_view key_name, std::string_view value_name) {
         Value v = b_.name_value(value_name);
         return v != nullptr && set_named(dict, key_name, v);
+    }
+
+    // The steps that are the same for every type, out of line: the walk calls them from
+    // many places, and one copy of each keeps its code small.
+    [[gnu::noinline]] void open_record(std::size_t fields) {
+        push_frame(Frame::Record, false);
+        // Not resize(): its general fill costs more than the few stores.
+        if (values_.capacity() - values_.size() < fields) values_.reserve(2 * values_.capacity() + fields);
+        for (std::size_t i = 0; i < fields; ++i) values_.push_back(nullptr);
+    }
+    [[gnu::noinline]] void close_list(std::size_t n) {
+        const Frame frame = pop();
+        if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
+        Value list = b_.list(values_.data() + frame.base, n);
+        truncate(values_, frame.base);
+        if (list == nullptr) return fail();
+        place(list);
+    }
+    [[gnu::noinline]] void place_str(std::string_view s) { place(b_.str(s)); }
+    [[gnu::noinline]] void place_f64(double d) { place(b_.f64(d)); }
+    [[gnu::noinline]] void place_u64(std::uint64_t u) { place(b_.u64(u)); }
+
+    // Closes the tagged value on top, in the form of its enumeration.
+    [[gnu::noinline]] void close_enum() {
+        const Frame frame = pop();
+        const build::EnumInfo& info = *frame.info;
+        const model::Style style = info.style;
+        const std::string_view name = info.names[frame.tag];
+        const build::Content content = info.contents[frame.tag];
+        const std::size_t given = values_.size() - frame.base;
+        Value made = nullptr;
+        if (style == model::Style::Adjacent) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(2);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
+                    made = drop(made);
+                }
+            }
+        } else if (style == model::Style::External) {
+            if (content == build::Content::Unit) {
+                if (given != 0) return fail_and_drop(frame.base);
+                made = b_.name_value(name);
+            } else {
+                if (given != 1) return fail_and_drop(frame.base);
+                made = b_.dict(1);
+                Value v = values_[frame.base];
+                values_.pop_back();
+                if (made == nullptr) {
+                    release(v);
+                } else if (!set_named(made, name, v)) {
+                    made = drop(made);
+                }
+            }
+        } else {
+            if (content == build::Content::Flatten) {
+                made = sorted_dict(frame, name);
+                truncate(keys_, frame.key_base);
+                truncate(values_, frame.base);
+            } else {
+                // The record built itself with the tag first.
+                if (given != 1) return fail_and_drop(frame.base);
+                made = values_[frame.base];
+                values_.pop_back();
+            }
+        }
+        if (made == nullptr) return fail();
+        place(made);
+    }
+
+    // Closes the record on top: its dict of the fields given, in declaration order, less
+    // what the conversion leaves out (a missing or null optional, an empty list or map).
+    [[gnu::noinline]] void close_record(const build::RecordInfo& record) {
+        const Frame frame = pop();
+        Value* slots = values_.data() + frame.base;
+        std::size_t present = 0;
+        for (std::size_t i = 0; i < record.count; ++i) {
+            const build::FieldInfo& f = record.fields[i];
+            Value& v = slots[i];
+            if (v == nullptr) {
+                // A required member given as null, or an absent one that the model would
+                // hold as a value of its own.
+                if (f.absent == build::Absent::Refused) return fail_and_drop(frame.base);
+                continue;
+            }
+            if ((f.omit_empty_list && b_.empty_list(v)) || (f.omit_empty_map && b_.empty_dict(v))) {
+                release(std::exchange(v, nullptr));
+                continue;
+            }
+            ++present;
+        }
+        // A record that is the variant of an internally tagged value starts with its tag.
+        const Frame* tagged = nullptr;
+        if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
+            tagged = &top();
+        }
+        Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
+        if (dict == nullptr) return fail_and_drop(frame.base);
+        bool ok = true;
+        if (tagged != nullptr) {
+            ok = set_name_value(dict, build::kTypeKey, tagged->info->names[tagged->tag]);
+        }
+        for (std::size_t i = 0; i < record.count; ++i) {
+            Value v = std::exchange(slots[i], nullptr);
+            if (v == nullptr) continue;
+            if (!ok) {
+                release(v);
+                continue;
+            }
+            Value key = b_.name(record.fields[i].name);
+            if (key == nullptr) {
+                ok = false;
+                release(v);
+                continue;
+            }
+            ok = b_.set(dict, key, v);
+        }
+        truncate(values_, frame.base);
+        if (!ok) {
+            release(dict);
+            return fail();
+        }
+        place(dict);
     }
 
     // A dict of the frame's keys and values sorted by key bytes, the last of a repeated

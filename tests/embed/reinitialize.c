@@ -1,8 +1,9 @@
 /* Starts and ends the interpreter N times (argv[1], default 2) in one process and uses the
  * module in each runtime: a module kept from an earlier runtime would hand out functions
- * that were cleared when that runtime ended.  Prints one line per runtime: what count_sets
- * gave for a one-set workout, then the message of parse_workout("").  Exits 1 on anything
- * unexpected, with the Python error printed. */
+ * that were cleared when that runtime ended, and so would the names that parse_workout keeps
+ * between calls.  Prints one line per runtime: what count_sets gave for a one-set workout,
+ * then the message of parse_workout("").  Exits 1 on anything unexpected, with the Python
+ * error printed. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -17,6 +18,12 @@ static const char script[] =
     "except ValueError as error:\n"
     "    message = str(error)\n"
     "assert sdk.to_json(doc)\n"
+    /* The names that parse_workout keeps between calls belong to one runtime. */
+    "tagged = doc[:-1] + ',\"metadata\":{\"zone\":2}}'\n"
+    "for _ in range(2):\n"
+    "    got = sdk.parse_workout(tagged)\n"
+    "    assert list(got) == ['id', 'version', 'root', 'metadata'], got\n"
+    "    assert got['metadata'] == {'zone': 2} and got['root']['payload']['type'] == 'Leaf', got\n"
     "print(sdk.count_sets(doc), message, flush=True)\n";
 
 int main(int argc, char** argv) {
