@@ -61,6 +61,41 @@ constexpr Field<C, M> defaulted(std::string_view name, M C::*member) {
     return {name, member, Presence::Default};
 }
 
+// What a holder holds: an optional's value, a list's element, a map's value.  Left
+// undefined for anything else, so that `typename Inner<T>::type` tells holders apart.
+template <class T>
+struct Inner;
+template <class T>
+struct Inner<std::optional<T>> {
+    using type = T;
+};
+template <class T>
+struct Inner<List<T>> {
+    using type = T;
+};
+template <class T>
+struct Inner<SortedMap<T>> {
+    using type = T;
+};
+
+// T without its optional.
+template <class T>
+struct Unwrapped {
+    using type = T;
+};
+template <class T>
+struct Unwrapped<std::optional<T>> : Inner<std::optional<T>> {};
+
+// The element type of a list or a map (void for anything else).
+template <class H>
+struct ElementOf {
+    using type = void;
+};
+template <class T>
+struct ElementOf<List<T>> : Inner<List<T>> {};
+template <class V>
+struct ElementOf<SortedMap<V>> : Inner<SortedMap<V>> {};
+
 // The member of a tagged object that names its alternative.
 inline constexpr std::string_view kTagKey = "type";
 

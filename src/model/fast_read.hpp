@@ -55,30 +55,6 @@ struct MemberOf<M C::*> {
     using type = M;
 };
 
-// T without its optional.
-template <class T>
-struct Unwrapped {
-    using type = T;
-};
-template <class T>
-struct Unwrapped<std::optional<T>> {
-    using type = T;
-};
-
-// The element type of a list or a map (void for anything else).
-template <class H>
-struct ElementOf {
-    using type = void;
-};
-template <class T>
-struct ElementOf<List<T>> {
-    using type = T;
-};
-template <class V>
-struct ElementOf<SortedMap<V>> {
-    using type = V;
-};
-
 // What a walk tells its sink; this one listens to nothing.  `Member` is the member
 // pointer of the field a value belongs to (nullptr for list elements and map values).
 // Numbers are converted only for a sink that wants them (kWantsNumbers, true unless it

@@ -132,21 +132,6 @@ template <class T>
 constexpr bool is_scalar = std::is_same_v<T, Text> || std::is_same_v<T, double> ||
                            std::is_same_v<T, std::uint32_t> || std::is_same_v<T, std::uint64_t>;
 
-template <class T>
-struct Inner;
-template <class T>
-struct Inner<std::optional<T>> {
-    using type = T;
-};
-template <class T>
-struct Inner<List<T>> {
-    using type = T;
-};
-template <class T>
-struct Inner<SortedMap<T>> {
-    using type = T;
-};
-
 template <class U, class Visit>
 void reach(std::set<std::string_view>& seen, Visit& visit);
 

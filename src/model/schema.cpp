@@ -14,7 +14,6 @@ namespace tavrik::model {
 namespace {
 
 using json::Writer;
-using detail::Inner;
 using detail::IsOptional;
 using detail::IsSortedMap;
 using detail::IsVector;
@@ -67,7 +66,7 @@ void type_keywords(Writer& w, Presence presence = Presence::Required) {
     } else if constexpr (IsSortedMap<T>::value) {
         text_member(w, "type", "object");
         w.key("additionalProperties");
-        value_schema<typename detail::Inner<T>::type>(w);
+        value_schema<typename Inner<T>::type>(w);
         if (presence == Presence::Default) {
             w.key("minProperties");
             w.u64(1);

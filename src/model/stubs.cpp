@@ -10,7 +10,6 @@ namespace tavrik::model {
 
 namespace {
 
-using detail::Inner;
 using detail::IsOptional;
 using detail::IsSortedMap;
 using detail::IsVector;

@@ -994,7 +994,7 @@ public:
                     }
                 }
             } else if (in_leaf_) {
-                using T = typename model::fast::Unwrapped<typename model::fast::MemberOf<decltype(Member)>::type>::type;
+                using T = typename model::Unwrapped<typename model::fast::MemberOf<decltype(Member)>::type>::type;
                 if (auto* target = prescribed<Member>()) *target = number_as<T>(n);
             }
         }

@@ -42,12 +42,12 @@ namespace tavrik::python {
 
 namespace build {
 
-using model::fast::ElementOf;
+using model::ElementOf;
 using model::fast::MemberOf;
 
 // The type of the value that member pointer Member holds, without optional<>.
 template <auto Member>
-using member_value_t = typename model::fast::Unwrapped<typename MemberOf<decltype(Member)>::type>::type;
+using member_value_t = typename model::Unwrapped<typename MemberOf<decltype(Member)>::type>::type;
 
 // What an enumeration's variant holds, as the conversion writes it.
 enum class Content : std::uint8_t { Unit, Newtype, Record, Flatten };
