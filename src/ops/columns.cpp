@@ -504,7 +504,7 @@ public:
         }
     }
     template <class T>
-    void end() {
+    [[gnu::always_inline]] void end() {
         if constexpr (std::is_same_v<T, model::Position>) {
             WalkedChannel& channel = channels_.back();
             channel.entries.push(true);
