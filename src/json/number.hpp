@@ -287,10 +287,12 @@ inline const char* skip_double(const char* p, const char* end) {
         if (fraction - 1 > 6 || stop >= 16 || (p[stop] | 0x20) == 'e') return nullptr;
         const std::uint64_t below_point = (std::uint64_t{1} << (8 * whole)) - 1;
         std::uint64_t m;
-        if (whole + fraction <= 7) {
-            // The token within the eight bytes: the point taken out by moving the fraction's
-            // digits down a byte.
-            m = digit_values(((w & below_point) | ((w >> 8) & ~below_point)) - zeros, whole + fraction);
+        if (whole + fraction <= 8) {
+            // Eight digits at most: the point taken out by the bytes one further on, which
+            // bring the fraction's digits down a byte.
+            std::uint64_t after;
+            std::memcpy(&after, p + sign + 1, 8);
+            m = digit_values(((w & below_point) | (after & ~below_point)) - zeros, whole + fraction);
         } else {
             std::uint64_t f;
             std::memcpy(&f, p + point + 1, 8);
