@@ -348,6 +348,18 @@ void check_double_tokens(std::string_view text) {
             fail("a double written from its token differs from the writer's", token);
         }
         const std::string alone(token);
+        // The samples' short scan, where it takes the token, stops at its end with the
+        // reader's double; at its place in the text, and with room after it for the loads.
+        const std::string padded = alone + ']' + std::string(24, ' ');
+        const double value = number->as_double();
+        for (const std::string_view at : {text.substr(static_cast<std::size_t>(token.data() - text.data())),
+                                          std::string_view(padded)}) {
+            double sample = 0;
+            const char* stop = tavrik::json::scan_sample(at.data(), at.data() + at.size(), sample);
+            if (stop != nullptr && (stop != at.data() + token.size() || std::memcmp(&sample, &value, sizeof value) != 0)) {
+                fail("a sample scanned short differs from the reader's double", token);
+            }
+        }
         if ((tavrik::json::double_token_written(token.data(), token.data() + token.size(), text.data() + text.size()) ||
              tavrik::json::double_token_written(alone.data(), alone.data() + alone.size(), alone.data() + alone.size())) &&
             token != expected) {

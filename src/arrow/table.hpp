@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -59,39 +60,38 @@ struct Table {
     std::int64_t rows = 0;
 };
 
-// Which rows hold a value; the bitmap is made only once a null arrives.
+// Which rows hold a value, a bit each, gathered a word at a time; the bitmap is kept
+// only when a null arrived.
 class Validity {
 public:
-    void push(bool valid) {
-        if (!valid && bits_.empty()) {
-            bits_.reserve(std::max<std::size_t>(expected_bytes_, static_cast<std::size_t>(length_ + 8) / 8));
-            bits_.assign(static_cast<std::size_t>(length_ + 8) / 8, 0xff);
-        }
-        if (!bits_.empty()) {
-            if ((length_ & 7) == 0 && static_cast<std::size_t>(length_ / 8) >= bits_.size()) bits_.push_back(0);
-            const auto bit = static_cast<std::uint8_t>(1u << (length_ & 7));
-            if (valid) bits_[length_ / 8] |= bit;
-            else bits_[length_ / 8] &= static_cast<std::uint8_t>(~bit);
-        }
+    [[gnu::always_inline]] void push(bool valid) {
+        word_ |= std::uint64_t{valid} << (length_ & 63);
         nulls_ += !valid;
-        ++length_;
+        if ((++length_ & 63) == 0) flush();
     }
     std::int64_t nulls() const { return nulls_; }
-    // The bitmap, once made, is made with room for `rows`.
-    void reserve(std::size_t rows) {
-        expected_bytes_ = (rows + 7) / 8;
-        if (!bits_.empty()) bits_.reserve(expected_bytes_);
-    }
+    // Room for `rows` rows, so that the words are allocated once.
+    void reserve(std::size_t rows) { words_.reserve((rows + 63) / 64); }
     std::int64_t length() const { return length_; }
     // Sets the column's validity and null count.
     void finish(Column& column) && {
         column.null_count = nulls_;
-        if (nulls_ > 0) column.validity = Buffer::adopt(std::move(bits_));
+        if (nulls_ == 0) return;
+        if ((length_ & 63) != 0) flush();
+        Buffer bits = Buffer::adopt(std::move(words_));
+        bits.bytes = static_cast<std::size_t>(length_ + 7) / 8;  // the bits past the last row are zero
+        column.validity = std::move(bits);
     }
 
 private:
-    std::vector<std::uint8_t> bits_;
-    std::size_t expected_bytes_ = 0;
+    [[gnu::noinline]] void flush() {
+        // Arrow numbers the bits of each byte from its least significant one, bytes in order.
+        words_.push_back(std::endian::native == std::endian::little ? word_ : std::byteswap(word_));
+        word_ = 0;
+    }
+
+    std::vector<std::uint64_t> words_;
+    std::uint64_t word_ = 0;  // the rows since the last whole word
     std::int64_t length_ = 0;
     std::int64_t nulls_ = 0;
 };

@@ -145,6 +145,38 @@ constexpr bool wants_double_tokens() {
     }
 }
 
+// A sink that declares `static constexpr bool kTakesReals = true;` hears the usual double
+// (see json::scan_sample) as `real<Member>(double)`, converted, instead of number(); any
+// other one still comes as number().
+template <class Sink>
+constexpr bool takes_reals() {
+    if constexpr (requires { Sink::kTakesReals; }) {
+        return Sink::kTakesReals;
+    } else {
+        return false;
+    }
+}
+
+// Room for doubles that a sink lends the sample loop, for a sink that declares
+// `static constexpr bool kLendsSampleRoom = true;` and has `SampleRoom&
+// sample_room<Member>()` (before the first sample of each list of doubles) and
+// `more_room(SampleRoom&)` (when the room is full).  Each sample then goes into the room
+// as a double, converted as the number event would have it, with no event of its own:
+// the bulk of a recording costs a scan and a store.  list_size() follows the last.
+struct SampleRoom {
+    double* at = nullptr;     // where the next sample goes
+    double* limit = nullptr;  // the end of the room
+};
+
+template <class Sink>
+constexpr bool lends_sample_room() {
+    if constexpr (requires { Sink::kLendsSampleRoom; }) {
+        return Sink::kLendsSampleRoom;
+    } else {
+        return false;
+    }
+}
+
 template <class F>
 struct MemberType;
 template <class C, class M>
@@ -574,6 +606,14 @@ private:
             const int c = peek();
             if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
         }
+        if constexpr (std::is_same_v<T, double> && takes_reals<Sink>()) {
+            double v;
+            if (const char* stop = json::scan_sample(p_, end_, v)) {
+                p_ = stop;
+                sink_.template real<Member>(v);
+                return true;
+            }
+        }
         if constexpr (std::is_same_v<T, double> && !kWantsNumbers) {
             const char* stop = json::skip_short_double(p_, end_);
             if (stop == nullptr) return false;
@@ -660,6 +700,82 @@ private:
         return took;
     }
 
+    // The samples of a list of doubles into the room the sink lends, the cursor at the
+    // first; the closing bracket consumed.  The cursor is kept in a local and written back
+    // where a call may read it.
+    bool samples_into(SampleRoom& room, std::size_t& n) {
+        const char* p = p_;
+        double* at = room.at;
+        double* limit = room.limit;
+        std::size_t count = 0;
+        for (;;) {
+            double v;
+            if (const char* stop = json::scan_sample(p, end_, v)) [[likely]] {
+                p = stop;
+            } else {
+                p_ = p;
+                const std::optional<double> read = long_sample();
+                if (!read) return false;
+                v = *read;
+                p = p_;
+            }
+            if (at == limit) [[unlikely]] {
+                room.at = at;
+                sink_.more_room(room);
+                at = room.at;
+                limit = room.limit;
+            }
+            *at++ = v;
+            ++count;
+            // As in the sample loop of list(): "," or ", " or a comma and an indented line.
+            if (end_ - p >= 3 && *p == ',') {
+                const auto next = static_cast<unsigned char>(p[1]);
+                if (next > ' ') {
+                    p += 1;
+                    continue;
+                }
+                if (next == ' ' && static_cast<unsigned char>(p[2]) > ' ') {
+                    p += 2;
+                    continue;
+                }
+                if (next == '\n') {
+                    if (const char* q = after_indent(p + 2)) {
+                        p = q;
+                        continue;
+                    }
+                }
+            }
+            p_ = p;
+            const int c = peek();
+            if (c == ',') {
+                ++p_;
+                if (peek() == json::kEof) return false;
+                p = p_;
+                continue;
+            }
+            if (c != ']') return false;
+            ++p_;
+            room.at = at;
+            n += count;
+            return true;
+        }
+    }
+
+    // A sample that scan_sample() does not take, converted as typed_number() converts it.
+    [[gnu::noinline]] std::optional<double> long_sample() {
+        if (p_ >= end_) return std::nullopt;
+        const int c = static_cast<unsigned char>(*p_);
+        if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return std::nullopt;
+        json::Number number;
+        const char* stop = json::scan_short_number(p_, end_, number);
+        if (stop == nullptr) stop = json::scan_plain_number<true>(p_, end_, number);
+        if (stop == nullptr) return std::nullopt;
+        // "-0" is left to the general reader, as typed_number() leaves it.
+        if (stop - p_ == 2 && p_[0] == '-' && p_[1] == '0') return std::nullopt;
+        p_ = stop;
+        return number.as_double();
+    }
+
     template <class E, auto Member>
     bool list() {
         if (peek() != '[' || !enter()) return false;
@@ -667,6 +783,8 @@ private:
         std::size_t n = 0;
         if (peek() == ']') {
             ++p_;
+        } else if constexpr (std::is_same_v<E, double> && lends_sample_room<Sink>()) {
+            if (!samples_into(sink_.template sample_room<Member>(), n)) return false;
         } else if constexpr (std::is_same_v<E, double>) {
             // Recorded samples, the bulk of a recording: one tight loop.
             // Compact samples by blocks until a block takes none.
@@ -772,13 +890,14 @@ private:
     // The members of record T; a repeated field, or a missing required one, gives up.
     // After the tag of an internally tagged value (`after_tag`), a second tag gives up.
     // With the tag read ahead (`tag_at` its key, `tag_end` the end of its value), the
-    // members are those from the opening brace and the tag is stepped over.
+    // members are those from the opening brace and the tag is stepped over.  The fields
+    // in `taken` were read already, as the members before the cursor.
     template <class T, bool after_tag = false, bool tag_ahead = false>
-    bool record_members(const char* tag_at = nullptr, const char* tag_end = nullptr) {
+    bool record_members(const char* tag_at = nullptr, const char* tag_end = nullptr, std::uint32_t taken = 0) {
         using D = Describe<T>;
         static_assert(field_count<D>() <= 32);
-        std::uint32_t seen = 0;
-        const bool ok = members(after_tag && !tag_ahead, [&] {
+        std::uint32_t seen = taken;
+        const bool ok = members((after_tag && !tag_ahead) || taken != 0, [&] {
             if constexpr (tag_ahead) {
                 if (p_ == tag_at) {
                     p_ = tag_end;
@@ -803,9 +922,78 @@ private:
     bool record() {
         if (peek() != '{' || !enter()) return false;
         sink_.template begin<T>();
-        if (stopped() || !record_members<T>()) return false;
+        if (stopped()) return false;
+        std::uint32_t taken = 0;
+        if constexpr (numbers_only<Describe<T>>()) {
+            const Ordered ordered = in_order<Describe<T>>(taken);
+            if (ordered == Ordered::GiveUp) return false;
+            if (ordered == Ordered::Complete) {
+                sink_.template end<T>();
+                leave();
+                return true;
+            }
+        }
+        if (!record_members<T>(nullptr, nullptr, taken)) return false;
         sink_.template end<T>();
         leave();
+        return true;
+    }
+
+    // Whether every field of the record description D is a double, present or optional.
+    template <class D>
+    static constexpr bool numbers_only() {
+        return []<std::size_t... I>(std::index_sequence<I...>) {
+            return ((std::is_same_v<field_type_of<D, I>, double> ||
+                     std::is_same_v<field_type_of<D, I>, std::optional<double>>) &&
+                    ...);
+        }(std::make_index_sequence<field_count<D>()>{});
+    }
+
+    enum class Ordered : std::uint8_t { Complete, Rest, GiveUp };
+
+    // The members of a record of numbers written in declaration order, after its opening
+    // brace: such records (positions) come by the thousand, and each of their keys is then
+    // one fixed compare.  Complete: the closing brace consumed.  Rest: the cursor is at
+    // the comma before (or, with nothing `taken`, at) a member that is not the next
+    // field, which the general loop takes from there.  The events are those of the
+    // general loop.
+    template <class D>
+    Ordered in_order(std::uint32_t& taken) {
+        Ordered ordered = Ordered::Rest;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (void)(ordered_field<D, I>(taken, ordered) && ...);
+        }(std::make_index_sequence<field_count<D>()>{});
+        return ordered;
+    }
+
+    // Field I in its place; true to go on to the next field.
+    template <class D, std::size_t I>
+    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered) {
+        constexpr std::string_view name = std::get<I>(D::fields).name;
+        const char* before = p_;
+        if constexpr (I > 0) ++p_;  // the comma after the previous field
+        if (peek() != '"' || !quoted_is(p_ + 1, name)) {
+            p_ = before;
+            return false;
+        }
+        p_ += name.size() + 2;
+        ordered = Ordered::GiveUp;
+        if (p_ < end_ && *p_ == ':') {
+            ++p_;
+        } else if (!take(':')) {
+            return false;
+        }
+        sink_.template field<D, I>();
+        if (!field_value<D, I>() || stopped()) return false;
+        taken |= std::uint32_t{1} << I;
+        const int c = peek();
+        if (c == '}') {
+            ++p_;
+            if ((taken & required_mask<D>()) == required_mask<D>()) ordered = Ordered::Complete;
+            return false;
+        }
+        if (c != ',') return false;
+        ordered = Ordered::Rest;
         return true;
     }
 

@@ -414,6 +414,16 @@ public:
     }
     std::int64_t length() const { return static_cast<std::int64_t>(size_); }
 
+    // The room after the doubles held, which the walk fills; kept() takes what it wrote.
+    model::fast::SampleRoom room() { return {data_ + size_, data_ + capacity_}; }
+    void kept(const model::fast::SampleRoom& room) { size_ = static_cast<std::size_t>(room.at - data_); }
+    // More room once `room` is full.
+    void more(model::fast::SampleRoom& room) {
+        kept(room);
+        grow();
+        room = this->room();
+    }
+
     Buffer release() && {
         const std::size_t bytes = capacity_ * sizeof(double);
         void* data = std::exchange(data_, nullptr);
@@ -473,6 +483,9 @@ using model::fast::same_member;
 // Takes the samples as the walk scans them, straight into column buffers.
 class StreamSink : public model::fast::NoSink {
 public:
+    static constexpr bool kLendsSampleRoom = true;
+    static constexpr bool kTakesReals = true;
+
     // A list holds at most one number per two bytes of the text.  The first buffers are
     // sized for that but stay just below the mapped size: the heap serves them again call
     // after call, where fresh pages would fault in one by one.  A longer list moves once
@@ -491,7 +504,7 @@ public:
         }
     }
     template <class T>
-    void end() {
+    [[gnu::always_inline]] void end() {
         if constexpr (std::is_same_v<T, model::Position>) {
             WalkedChannel& channel = channels_.back();
             channel.entries.push(true);
@@ -523,8 +536,21 @@ public:
             in_positions_ = true;
         }
     }
+    // The samples of the list just begun go straight into its column.
+    template <auto Member>
+    model::fast::SampleRoom& sample_room() {
+        if (target_ == nullptr) target_ = &unused_;
+        room_ = target_->room();
+        return room_;
+    }
+    void more_room(model::fast::SampleRoom& room) { target_->more(room); }
+
     template <auto Member>
     void list_size(std::size_t) {
+        if (room_.at != nullptr) {
+            target_->kept(room_);
+            room_ = {};
+        }
         target_ = nullptr;
         if constexpr (same_member<Member, &model::StreamData::Position::value>()) in_positions_ = false;
     }
@@ -538,6 +564,16 @@ public:
             lng_ = n.as_double();
         } else if constexpr (same_member<Member, &model::Position::altitude>()) {
             altitude_ = n.as_double();
+        }
+    }
+    template <auto Member>
+    void real(double v) {
+        if constexpr (same_member<Member, &model::Position::lat>()) {
+            lat_ = v;
+        } else if constexpr (same_member<Member, &model::Position::lng>()) {
+            lng_ = v;
+        } else if constexpr (same_member<Member, &model::Position::altitude>()) {
+            altitude_ = v;
         }
     }
     template <auto Member>
@@ -593,6 +629,8 @@ private:
     DoubleBuffer timestamps_;
     std::vector<WalkedChannel> channels_;
     DoubleBuffer* target_ = nullptr;  // the sample list being read
+    model::fast::SampleRoom room_;     // the room lent for it
+    DoubleBuffer unused_{16};          // the samples of a list of doubles that is no column
     bool in_positions_ = false;
     double lat_ = 0;
     double lng_ = 0;

@@ -1,0 +1,144 @@
+"""Stream samples as the walk converts them into the columns.
+
+Each sample goes from its token straight into a column buffer as a double, by a scan
+for the usual shapes of token and the reader's conversion for the others; positions
+are taken member by member when written in declaration order.  The cases hold the
+walked columns to Python's own reading of each token (correctly rounded, so the bits of
+the right double) and to the general reader's table, across the shapes where one way of
+converting hands over to the other.
+"""
+
+import itertools
+import json
+import random
+
+import pyarrow as pa
+import pytest
+
+import tavrik_workout_sdk as sdk
+from tavrik_workout import _native, columns
+
+HEAD = '{"id":"w","version":"1","root":{"id":"s","kind":{"type":"Session"},"payload":{"type":"Temporal"}}'
+
+
+def ride(timestamps, scalar, positions):
+    return (HEAD + ',"streams":{"timestamps":' + timestamps + ',"channels":[{"metric":"Power","data":'
+            '{"type":"Scalar","values":' + scalar + '}},{"metric":"Position","data":{"type":"Position",'
+            '"values":' + positions + "}}]}}")
+
+
+def general(text):
+    """The same document read the general way: the walk gives up on an escaped value."""
+    return '{"skipped":"\\t",' + text[1:]
+
+
+def rows(table):
+    """The rows of a table, floats as their bits so that -0.0 and 0.0 differ."""
+    def bits(value):
+        if isinstance(value, float):
+            return value.hex()
+        if isinstance(value, dict):
+            return {key: bits(item) for key, item in value.items()}
+        return value
+    arrow = pa.table(table)
+    return str(arrow.schema), [{key: bits(value) for key, value in row.items()} for row in arrow.to_pylist()]
+
+
+def walked_rows(text):
+    walked = _native._walked("streams", text)
+    assert walked is not None, "the walk gave the text up"
+    expected = rows(columns.streams(general(text), ragged="pad"))
+    assert rows(walked) == expected
+    return expected[1]
+
+
+def token(rng, whole, fraction, sign):
+    digits = str(rng.randint(1, 9)) + "".join(rng.choice("0123456789") for _ in range(whole - 1))
+    if whole == 1 and rng.random() < 0.3:
+        digits = "0"
+    text = sign + digits
+    if fraction:
+        text += "." + "".join(rng.choice("0123456789") for _ in range(fraction))
+    return "1.5" if text == "-0" else text  # "-0" is left to the general reader
+
+
+# One to nine digits before the point and none to nine after it: the short scan takes up
+# to seven on each side, in one or two conversions, and hands the rest over.  (The walk
+# leaves sixteen digits and more to the general reader.)
+SHAPES = [(whole, fraction, sign) for whole, fraction, sign in itertools.product(range(1, 10), range(0, 10), ["", "-"])
+          if whole + fraction <= 15]
+
+
+def test_each_sample_is_the_double_of_its_token():
+    rng = random.Random(17)
+    tokens = [token(rng, whole, fraction, sign) for whole, fraction, sign in SHAPES for _ in range(4)]
+    tokens += ["0.0", "-0.0", "0.5", "-0.0000001", "9999999.9999999", "1234567.1234567", "12345678", "0.00000001"]
+    rng.shuffle(tokens)
+    positions = [f'{{"lat":{tokens[i]},"lng":{tokens[i + 1]},"altitude":{tokens[i + 2]}}}'
+                 for i in range(0, len(tokens) - 2, 3)]
+    text = ride("[" + ",".join(tokens) + "]", "[" + ", ".join(tokens) + "]", "[" + ",".join(positions) + "]")
+    table = walked_rows(text)
+    assert [row["timestamp"] for row in table] == [float(t).hex() for t in tokens]
+    assert [row["Power"] for row in table] == [float(t).hex() for t in tokens]
+    lat = [row["Position"]["lat"] for row in table[:len(positions)]]
+    assert lat == [float(tokens[i]).hex() for i in range(0, 3 * len(positions), 3)]
+
+
+def test_samples_at_the_end_of_the_text_and_of_their_list():
+    # The short scan reads ahead of a token; near the end of the text the long way takes over.
+    for samples in ("[7]", "[0.25]", "[1234567.1234567]", "[-3,4.75]"):
+        text = ride(samples, samples, "[]")
+        for cut in (text, text + " " * 30):
+            walked_rows(cut)
+
+
+@pytest.mark.parametrize("members", [
+    ["lat", "lng", "altitude"], ["lng", "lat", "altitude"], ["lat", "altitude", "lng"],
+    ["altitude", "lat", "lng"], ["lat", "lng"], ["lng", "lat"], ["lat", "x", "lng", "altitude"],
+    ["lat", "lng", "x"], ["x", "lat", "lng"],
+])
+def test_positions_in_any_member_order(members):
+    values = {"lat": "47.3769673", "lng": "-8.5417316", "altitude": "408.1", "x": '{"a":[1,"b"]}'}
+    entry = "{" + ",".join(f'"{member}":{values[member]}' for member in members) + "}"
+    table = walked_rows(ride("[0,1,2]", "[1,2,3]", f"[{entry},null,{entry.replace(values['altitude'], 'null')}]"))
+    first = table[0]["Position"]
+    assert first["lat"] == float(values["lat"]).hex() and first["lng"] == float(values["lng"]).hex()
+    assert first["altitude"] == (float(values["altitude"]).hex() if "altitude" in members else None)
+    assert table[1]["Position"] is None and table[2]["Position"]["altitude"] is None
+
+
+@pytest.mark.parametrize("entry", [
+    '{"lat":1,"lng":2,"lat":3}', '{"lat":1,"lat":2,"lng":3}', '{"lat":1,"lng":2,"altitude":3,"lng":4}',
+    '{"lat":1}', '{"lat":1,"altitude":2}', '{"lat":1,"lng":2,}', '{"lat":1 "lng":2}', '{"lat":1,"lng":null}',
+    '{"lat":1,"lng":2,"altitude":"3"}', '{"lat"1,"lng":2}',
+])
+def test_faulty_positions_get_the_readers_error(entry):
+    text = ride("[0]", "[1]", f"[{entry}]")
+    assert _native._walked("streams", text) is None
+    with pytest.raises(ValueError) as walked:
+        columns.streams(text)
+    with pytest.raises(ValueError) as reader:
+        sdk.to_json(text)
+    assert str(walked.value) == str(reader.value)
+    assert str(walked.value).startswith("parse error: ")
+
+
+def test_lists_longer_than_the_first_buffer():
+    # The first buffer takes some sixteen thousand samples; longer lists grow it.
+    count = 40_000
+    samples = [f"{i % 1000}.{i % 7}" for i in range(count)]
+    text = ride("[" + ",".join(samples) + "]", "[" + ",".join(samples) + "]", "[]")
+    data = columns.streams(text, ragged="pad").to_numpy()
+    assert [float(s) for s in samples] == data["timestamp"].tolist() == data["Power"].tolist()
+    walked_rows(text.replace('"values":[]', '"values":[' + ",".join(["null"] * count) + "]"))
+
+
+@pytest.mark.parametrize("length", [1, 63, 64, 65, 129])
+def test_null_positions_across_words_of_the_bitmap(length):
+    nulls = {i for i in (0, 7, 8, 62, 63, 64, 65, 127, 128) if i < length}
+    entries = ["null" if i in nulls else f'{{"lat":{i},"lng":1}}' for i in range(length)]
+    numbers = json.dumps(list(range(length)))
+    table = walked_rows(ride(numbers, numbers, "[" + ",".join(entries) + "]"))
+    assert {i for i, row in enumerate(table) if row["Position"] is None} == nulls
+    altitude = pa.table(columns.streams(ride(numbers, numbers, "[" + ",".join(entries) + "]")))["Position"]
+    assert altitude.combine_chunks().field("altitude").null_count == length
