@@ -96,8 +96,9 @@ struct ElementOf<List<T>> : Inner<List<T>> {};
 template <class V>
 struct ElementOf<SortedMap<V>> : Inner<SortedMap<V>> {};
 
-// The member of a tagged object that names its alternative.
-inline constexpr std::string_view kTagKey = "type";
+// The member of a tagged object that names its alternative (an array, so that the walk
+// can make it a string_view of constant size).
+inline constexpr char kTagKey[] = "type";
 
 enum class Style : std::uint8_t {
     Record,    // an object of named fields, or (if it has one) an array of them in order

@@ -1000,9 +1000,12 @@ private:
     // ---- enumerations ----
 
     // `"type":` at the cursor, after any whitespace.
+    // The tag's name is made here from the array and its size, a constant from the
+    // start: a string_view copied from a variable stays a load until after the early
+    // inlining, which then left this and the tag compares below out of line.
     bool type_key() {
-        if (peek() != '"' || !quoted_is(p_ + 1, kTagKey)) return false;
-        p_ += 6;
+        if (peek() != '"' || !quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
+        p_ += sizeof kTagKey + 1;
         return take(':');
     }
 
@@ -1070,7 +1073,7 @@ private:
                     p_ = tag_end;
                     return true;
                 }
-                auto k = name_at<2>([](auto i) { return i() == 0 ? kTagKey : D::content_key; });
+                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
                 if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
                 if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
@@ -1109,7 +1112,7 @@ private:
         for (;;) {
             if (c != '"') return std::nullopt;
             tag_at = p_;
-            auto k = name_at<1>([](auto) { return kTagKey; });
+            auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
             if (!k || !take(':')) return std::nullopt;
             if (*k == 0) {
                 sink_.template tag_later<E>();
@@ -1154,7 +1157,7 @@ private:
                                 p_ = tag_end;
                                 return true;
                             }
-                            auto k = name_at<1>([](auto) { return kTagKey; });
+                            auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
                             if (!k || *k != 1 || other_decoded() || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
@@ -1194,7 +1197,7 @@ private:
                     sink_.template flat_begin<member>();
                     std::size_t n = 0;
                     if (!members(true, [&] {
-                            auto k = name_at<1>([](auto) { return kTagKey; });
+                            auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
                             if (!k || *k != 1 || other_decoded() || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
