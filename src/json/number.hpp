@@ -182,17 +182,23 @@ inline const char* skip_double(const char* p, const char* end) {
     return skip_double(p, end);
 }
 
+// The value of the `count` (1 to 8) digit values 0-9 in the low bytes of `w`, the first
+// digit in the lowest byte; the bytes above them are shifted out.
+[[gnu::always_inline]] inline std::uint64_t digit_values(std::uint64_t w, unsigned count) {
+    w <<= 8 * (8 - count);   // as if padded with leading zeros
+    w = w * 10 + (w >> 8);  // pairs of digits in bytes 0, 2, 4, 6
+    return (((w & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+            (((w >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+           32;
+}
+
 // The value of the `count` (1 to 8) ASCII digits at `q`, in a few word operations; the
 // eight bytes from `q` must be readable.  The bytes past the digits are shifted out, and a
 // borrow that they cause only moves away from the digits.
 [[gnu::always_inline]] inline std::uint64_t few_digits(const char* q, unsigned count) {
     std::uint64_t w;
     std::memcpy(&w, q, 8);
-    w = (w - 0x3030303030303030ULL) << (8 * (8 - count));  // as if padded with leading zeros
-    w = w * 10 + (w >> 8);                                 // pairs of digits in bytes 0, 2, 4, 6
-    return (((w & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-            (((w >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-           32;
+    return digit_values(w - 0x3030303030303030ULL, count);
 }
 
 // The usual sample, such as "94", "-12.75" or "47.3769673" (at most eight digits on each
@@ -238,17 +244,6 @@ inline const char* skip_double(const char* p, const char* end) {
     (void)end;
     (void)out;
     return nullptr;
-}
-
-// The value of the `count` (1 to 8) digit values 0-9 in the low bytes of `w`, the first
-// digit in the lowest byte; the bytes above them are shifted out.  few_digits() after its
-// subtraction.
-[[gnu::always_inline]] inline std::uint64_t digit_values(std::uint64_t w, unsigned count) {
-    w <<= 8 * (8 - count);
-    w = w * 10 + (w >> 8);
-    return (((w & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-            (((w >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-           32;
 }
 
 // The commonest samples, such as "94.0", "-12.75" or "408", as the double that

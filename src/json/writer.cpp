@@ -360,24 +360,15 @@ namespace {
     }
 }
 
-// Whether any of the eight bytes at p is a quote, a backslash or a control byte.
-inline bool needs_escape8(const char* p) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    const std::uint64_t q = w ^ (ones * '"');
-    const std::uint64_t b = w ^ (ones * '\\');
-    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x8080808080808080ULL) != 0;
-}
-
-// The same for the four bytes at p.
-inline bool needs_escape4(const char* p) {
-    constexpr std::uint32_t ones = 0x01010101U;
-    std::uint32_t w;
-    std::memcpy(&w, p, 4);
-    const std::uint32_t q = w ^ (ones * '"');
-    const std::uint32_t b = w ^ (ones * '\\');
-    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & 0x80808080U) != 0;
+// Whether any of the sizeof(Word) bytes at p is a quote, a backslash or a control byte.
+template <class Word>
+inline bool needs_escape(const char* p) {
+    constexpr Word ones = static_cast<Word>(~Word{0}) / 0xFF;
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    const Word q = w ^ (ones * '"');
+    const Word b = w ^ (ones * '\\');
+    return ((((q - ones) & ~q) | ((b - ones) & ~b) | ((w - ones * 0x20) & ~w)) & (ones * 0x80)) != 0;
 }
 
 // How many bytes s begins with that need no escape.  Most strings need none: they are
@@ -388,14 +379,14 @@ std::size_t unescaped_prefix(std::string_view s) {
     const char* p = s.data();
     const std::size_t n = s.size();
     if (n < 8) {
-        if (n < 4 || needs_escape4(p) || needs_escape4(p + n - 4)) return scan_string(p, 0, n);
+        if (n < 4 || needs_escape<std::uint32_t>(p) || needs_escape<std::uint32_t>(p + n - 4)) return scan_string(p, 0, n);
         return n;
     }
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        if (needs_escape8(p + i)) return scan_string(p, i, n);
+        if (needs_escape<std::uint64_t>(p + i)) return scan_string(p, i, n);
     }
-    if (i < n && needs_escape8(p + n - 8)) return scan_string(p, i, n);
+    if (i < n && needs_escape<std::uint64_t>(p + n - 8)) return scan_string(p, i, n);
     return n;
 }
 
