@@ -154,24 +154,42 @@ inline const char* skip_double(const char* p, const char* end) {
     return double_token_written_slow(p, end);
 }
 
+#if defined(__SSE2__)
+// The runs of digits of a number token at p, from one sixteen-byte load (all readable).
+struct DigitRun {
+    unsigned other;  // a bit per byte that is not a digit; those past the sixteen count as such
+    unsigned sign;   // 1 after a minus
+    unsigned point;  // where the digits after the sign stop
+    // Where the digits after position `at` stop.
+    [[gnu::always_inline]] unsigned digits_after(unsigned at) const {
+        return at + 1 + static_cast<unsigned>(std::countr_zero(other >> (at + 1)));
+    }
+};
+
+[[gnu::always_inline]] inline DigitRun digit_run(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed compares: bytes from 0x80 up are negative, so never digits.
+    const __m128i digit =
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
+    const unsigned sign = *p == '-';
+    return {other, sign, sign + static_cast<unsigned>(std::countr_zero(other >> sign))};
+}
+#endif
+
 // skip_double for the usual sample, a short token without exponent such as "-12.75",
 // decided from one sixteen-byte load; anything longer or with an exponent goes the long way.
 [[gnu::always_inline]] inline const char* skip_short_double(const char* p, const char* end) {
 #if defined(__SSE2__)
     if (end - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // Signed compares: bytes from 0x80 up are negative, so never digits.
-        const __m128i digit =
-            _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
-        // A bit per byte that is not a digit; the bits past the sixteen bytes count as such.
-        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
-        const unsigned sign = *p == '-';
-        const unsigned i = sign + static_cast<unsigned>(std::countr_zero(other >> sign));
+        const DigitRun run = digit_run(p);
+        const unsigned sign = run.sign;
+        const unsigned i = run.point;
         if (i == sign || (p[sign] == '0' && i > sign + 1)) return nullptr;
         if (i >= 16) return skip_double(p, end);
         unsigned stop = i;
         if (p[i] == '.') {
-            stop = i + 1 + static_cast<unsigned>(std::countr_zero(other >> (i + 1)));
+            stop = run.digits_after(i);
             if (stop >= 16) return skip_double(p, end);
             if (stop == i + 1) return nullptr;
         }
@@ -209,12 +227,9 @@ inline const char* skip_double(const char* p, const char* end) {
 #if defined(__SSE2__)
     if constexpr (std::endian::native == std::endian::little) {
         if (end - p < 24) return nullptr;  // the digit loads stay inside the text
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i digit =
-            _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
-        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
-        const unsigned sign = *p == '-';
-        const unsigned point = sign + static_cast<unsigned>(std::countr_zero(other >> sign));
+        const DigitRun run = digit_run(p);
+        const unsigned sign = run.sign;
+        const unsigned point = run.point;
         const unsigned whole = point - sign;
         if (whole == 0 || whole > 8 || (p[sign] == '0' && whole > 1)) return nullptr;
         std::uint64_t m = few_digits(p + sign, whole);
@@ -228,7 +243,7 @@ inline const char* skip_double(const char* p, const char* end) {
             out = Number::from_signed(-static_cast<std::int64_t>(m));
             return p + point;
         }
-        const unsigned stop = point + 1 + static_cast<unsigned>(std::countr_zero(other >> (point + 1)));
+        const unsigned stop = run.digits_after(point);
         const unsigned fraction = stop - point - 1;
         if (fraction == 0 || fraction > 8 || stop >= 16 || (p[stop] | 0x20) == 'e') return nullptr;
         // Static: read from the binary, not laid out on the stack at each call.
@@ -256,14 +271,9 @@ inline const char* skip_double(const char* p, const char* end) {
     if constexpr (std::endian::native == std::endian::little) {
         if (end - p < 24) return nullptr;  // the loads stay inside the text
         constexpr std::uint64_t zeros = 0x3030303030303030ULL;
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // Signed compares: bytes from 0x80 up are negative, so never digits.
-        const __m128i digit =
-            _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
-        // A bit per byte that is not a digit; the bits past the sixteen bytes count as such.
-        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
-        const unsigned sign = *p == '-';
-        const unsigned point = sign + static_cast<unsigned>(std::countr_zero(other >> sign));
+        const DigitRun run = digit_run(p);
+        const unsigned sign = run.sign;
+        const unsigned point = run.point;
         const unsigned whole = point - sign;
         if (whole - 1 > 6 || (whole > 1 && p[sign] == '0')) return nullptr;
         // The digits less '0' in the low bytes; a borrow that the bytes past them cause
@@ -277,7 +287,7 @@ inline const char* skip_double(const char* p, const char* end) {
             out = sign != 0 ? -static_cast<double>(m) : static_cast<double>(m);
             return p + point;
         }
-        const unsigned stop = point + 1 + static_cast<unsigned>(std::countr_zero(other >> (point + 1)));
+        const unsigned stop = run.digits_after(point);
         const unsigned fraction = stop - point - 1;
         if (fraction - 1 > 6 || stop >= 16 || (p[stop] | 0x20) == 'e') return nullptr;
         const std::uint64_t below_point = (std::uint64_t{1} << (8 * whole)) - 1;

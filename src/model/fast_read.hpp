@@ -248,6 +248,19 @@ private:
         return json::kEof;
     }
 
+    // The first byte of the sample after the separator at `q` when that is one of the
+    // usual ones: "," or ", " (compact text, Python's json) or a comma and an indented
+    // line (one sample a line); null for anything else, which peek() then decides.
+    [[gnu::always_inline]] const char* after_separator(const char* q) const {
+        if (end_ - q >= 3 && *q == ',') {
+            const auto next = static_cast<unsigned char>(q[1]);
+            if (next > ' ') return q + 1;
+            if (next == ' ' && static_cast<unsigned char>(q[2]) > ' ') return q + 2;
+            if (next == '\n') return after_indent(q + 2);
+        }
+        return nullptr;
+    }
+
     // The first byte after a run of spaces from `q` when it is not whitespace and the run
     // ends within sixteen bytes; null otherwise, for peek() to decide.
     const char* after_indent(const char* q) const {
@@ -727,23 +740,9 @@ private:
             }
             *at++ = v;
             ++count;
-            // As in the sample loop of list(): "," or ", " or a comma and an indented line.
-            if (end_ - p >= 3 && *p == ',') {
-                const auto next = static_cast<unsigned char>(p[1]);
-                if (next > ' ') {
-                    p += 1;
-                    continue;
-                }
-                if (next == ' ' && static_cast<unsigned char>(p[2]) > ' ') {
-                    p += 2;
-                    continue;
-                }
-                if (next == '\n') {
-                    if (const char* q = after_indent(p + 2)) {
-                        p = q;
-                        continue;
-                    }
-                }
+            if (const char* q = after_separator(p)) {
+                p = q;
+                continue;
             }
             p_ = p;
             const int c = peek();
@@ -796,25 +795,9 @@ private:
                 }
                 if (!typed_number<double, nullptr, true>()) return false;
                 ++n;
-                // "," or ", " before the next sample, the separators of compact text and of
-                // Python's json, decided here; anything else by peek().
-                if (end_ - p_ >= 3 && *p_ == ',') {
-                    const auto next = static_cast<unsigned char>(p_[1]);
-                    if (next > ' ') {
-                        p_ += 1;
-                        continue;
-                    }
-                    if (next == ' ' && static_cast<unsigned char>(p_[2]) > ' ') {
-                        p_ += 2;
-                        continue;
-                    }
-                    if (next == '\n') {
-                        // One sample a line, as indented text has them.
-                        if (const char* q = after_indent(p_ + 2)) {
-                            p_ = q;
-                            continue;
-                        }
-                    }
+                if (const char* q = after_separator(p_)) {
+                    p_ = q;
+                    continue;
                 }
                 const int c = peek();
                 if (c == ',') {
