@@ -90,7 +90,7 @@ private:
     struct Caches {
         Name names[kNames];
     };
-    // Never destroyed: its strs must outlive the interpreter's finalisation.
+    // Never destroyed, like the table of format_name() that its entries point into.
     static Caches& shared() {
         static Caches* caches = new Caches;
         return *caches;
