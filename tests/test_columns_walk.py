@@ -162,9 +162,16 @@ def test_nearest_groups_by_kind_with_custom_kinds_and_names_between():
 
 # ---- what the walk leaves to the general reader ----
 
+@pytest.mark.parametrize("payload", ['{"measures":[],"type":"Leaf"}',
+                                     '{"type":"Leaf","measures":[{"value":3,"type":"Reps"}]}',
+                                     '{"intensity":{"value":7,"type":"RPE"},"measures":[{"value":{"seconds":9},'
+                                     '"type":"Duration"}],"type":"Leaf"}'],
+                         ids=["payload tag last", "measure value before its tag", "tags last at two depths"])
+def test_tags_not_first_are_walked_where_they_stand(payload):
+    assert_walk_agrees("sets", plan([node(node_id="a"), node(node_id="b", payload=payload), node(node_id="c")]))
+
+
 GIVE_UPS = {
-    "payload tag last": ("sets", doc(node(payload='{"measures":[],"type":"Leaf"}'))),
-    "measure value before its tag": ("sets", doc(node(payload='{"type":"Leaf","measures":[{"value":3,"type":"Reps"}]}'))),
     "a measure in array form": ("sets", doc(node(payload='{"type":"Leaf","measures":[["Reps",3]]}'))),
     "a unit given as {}": ("sets", doc(node(payload=leaf({"type": "Weight", "value": {"amount": 1, "unit": {"Kg": {}}}})))),
     "a rest of -0": ("sets", plan([node()], '{"type":"Exercise","rest_seconds":-0}')),

@@ -198,13 +198,24 @@ struct MapValue<SortedMap<V>> {
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
 
-// A walker that is not `Lenient` gives up on escaped names and on tags not first, where
-// stopped_at() then shows them (see worth_lenient()); a lenient one takes them.  Kept
-// apart because the paths that take them slow the common walk down by some percent.
+// A walker that is not `Lenient` gives up on escaped names, where stopped_at() then shows
+// them (see worth_lenient()), and hands a tagged object whose tag is not first over to a
+// lenient one; a lenient one takes both.  Kept apart because the paths that take them
+// slow the common walk down by some percent.
 template <class Sink, bool Lenient = false>
 class Walker {
 public:
     Walker(std::string_view text, Sink& sink) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), sink_(sink) {}
+
+private:
+    // A walker that takes over at another's place (see hand_over()).
+    Walker(const char* begin, const char* p, const char* end, int depth, Sink& sink)
+        : begin_(begin), p_(p), end_(end), depth_(depth), sink_(sink) {}
+
+public:
+
+    template <class, bool>
+    friend class Walker;
 
     // Where a walk that gave up stopped.
     const char* stopped_at() const { return p_; }
@@ -1037,7 +1048,7 @@ private:
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
-        if (!type_key()) return tag_not_first([&] { return adjacent_tag_ahead<E>(open); });
+        if (!type_key()) return tag_not_first<E, false>(open, [&] { return adjacent_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         return adjacent_members<E>(*index, true, nullptr, nullptr);
@@ -1072,15 +1083,35 @@ private:
         return true;
     }
 
-    // What a tagged object whose first member is not `"type":` leaves to `lenient`.
-    template <class F>
-    [[gnu::always_inline]] bool tag_not_first(F&& lenient) {
+    // What a tagged object whose first member is not `"type":` leaves to `lenient`; a
+    // walker that is not lenient hands the object over to a lenient one (see hand_over()).
+    template <class E, bool internally, class F>
+    [[gnu::always_inline]] bool tag_not_first(const char* open, F&& lenient) {
         if constexpr (Lenient) {
+            (void)open;
             return lenient();
         } else {
             (void)lenient;
-            return false;
+            return hand_over<E, internally>(open);
         }
+    }
+
+    // The tagged object from `open` walked by a lenient walker at this one's place, which
+    // then goes on from where that one stopped.  Walking it here costs what the object
+    // costs; giving up would cost the walk so far twice, since the caller then walks the
+    // whole text again leniently.
+    template <class E, bool internally>
+    [[gnu::noinline, gnu::cold]] bool hand_over(const char* open) {
+        Walker<Sink, true> lenient(begin_, p_, end_, depth_, sink_);
+        bool ok;
+        if constexpr (internally) {
+            ok = lenient.template internal_tag_ahead<E>(open);
+        } else {
+            ok = lenient.template adjacent_tag_ahead<E>(open);
+        }
+        p_ = lenient.p_;
+        depth_ = lenient.depth_;
+        return ok;
     }
 
     // The tag of a tagged object whose first member is not its tag, found by a skip over
@@ -1170,7 +1201,7 @@ private:
         if (peek() != '{' || !enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
-        if (!type_key()) return tag_not_first([&] { return internal_tag_ahead<E>(open); });
+        if (!type_key()) return tag_not_first<E, true>(open, [&] { return internal_tag_ahead<E>(open); });
         auto index = tag<E>();
         if (!index) return false;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
@@ -1280,39 +1311,15 @@ bool walk(std::string_view text, Sink& sink) {
 }
 
 // Whether a walk that was not lenient, stopped at `at`, may have stopped for what a
-// lenient one takes: a string with an escape, or a complete key that is the first of its
-// object (where the tag was looked for).  Texts cut short or wrong elsewhere are not
-// walked again.
+// lenient one takes: a string with an escape, a name it could not decode.  (Tags not
+// first it hands over itself.)  Texts cut short or wrong elsewhere are not walked again.
 inline bool worth_lenient(std::string_view text, const char* at) {
     const char* const end = text.data() + text.size();
     if (at >= end || *at != '"') return false;
-    auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
-    const char* q = at + 1;
-    while (q < end && *q != '"') {
+    for (const char* q = at + 1; q < end && *q != '"'; ++q) {
         if (*q == '\\') return true;
-        ++q;
     }
-    if (q >= end) return false;
-    for (++q; q < end && space(*q);) ++q;
-    if (q >= end || *q != ':') return false;
-    const char* before = at;
-    while (before > text.data() && space(before[-1])) --before;
-    return before > text.data() && before[-1] == '{';
-}
-
-// walk() for a sink that can start again (`restart()` forgets what it heard): the common
-// form is walked at full speed first, by a walker without the paths for escaped names and
-// tags not first (they cost the common walk some percent), and walked again leniently
-// only where that one may have stopped for them.
-template <class T, class Sink>
-bool walk_twice(std::string_view text, Sink& sink) {
-    {
-        Walker<Sink, false> walker(text, sink);
-        if (walker.template document<T>()) return true;
-        if (!worth_lenient(text, walker.stopped_at())) return false;
-    }
-    sink.restart();
-    return walk<T, true>(text, sink);
+    return false;
 }
 
 }  // namespace tavrik::model::fast

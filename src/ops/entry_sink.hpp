@@ -20,12 +20,6 @@ public:
 
     explicit EntrySink(NodeEntries& entries) : entries_(entries) {}
 
-    // Forgets the walk so far, for another from the start.
-    void restart() {
-        entries_.clear();
-        depth_ = 0;
-    }
-
     template <class T>
     void begin() {
         if constexpr (std::is_same_v<T, model::Node>) {

@@ -118,10 +118,10 @@ PyRef parse_fast(std::string_view text) {
         entries.reserve(text.size() / 256 + 4);
         PyBackend backend;
         BuildSink<PyBackend> sink(backend, entries);
-        // Escaped names need the lenient walk, and a strict one first would build all it
-        // passes twice; without them the strict walk is the quicker and usually enough.
+        // Escaped names need the lenient walk; without them the strict walk is the
+        // quicker, and it hands tags not first over to a lenient one itself.
         const bool walked = escaped ? model::fast::walk<model::Workout, true>(text, sink)
-                                    : model::fast::walk_twice<model::Workout>(text, sink);
+                                    : model::fast::walk<model::Workout, false>(text, sink);
         if (walked && !sink.failed() && ops::validate(entries).empty()) {
             result = sink.take();
         }

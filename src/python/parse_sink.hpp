@@ -154,17 +154,6 @@ public:
     BuildSink(const BuildSink&) = delete;
     BuildSink& operator=(const BuildSink&) = delete;
 
-    // Releases what was built, for another walk from the start.
-    void restart() {
-        for (Value v : values_) release(v);
-        values_.clear();
-        keys_.clear();
-        release(std::exchange(result_, nullptr));
-        depth_ = 0;
-        failed_ = false;
-        entries_.restart();
-    }
-
     bool failed() const { return failed_; }
     // The finished value, handed over; nullptr when the build failed or is unfinished.
     Value take() {
