@@ -841,7 +841,7 @@ def goals(times, sizes, memory, inputs):
     base = "plan, escaped first value"
     for name in everywhere:
         if name.startswith("plan, ") and name != base:
-            for op in ("validate_workout", "count_sets"):
+            for op in OPS:
                 a, b = times.get((name, op)), times.get((base, op))
                 x = None if a is None or b is None else a / b
                 add("5", f"{op} time / general reader's ({base})", name, x, f"{x or 0:.2f}x", 1.15, "<= 1.15x",
