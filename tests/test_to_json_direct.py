@@ -159,6 +159,51 @@ SAME_MODEL = {
 }
 
 
+def tags_last(document):
+    """The document with the tag of every tagged object written as its last member."""
+    if isinstance(document, dict):
+        items = [(k, tags_last(v)) for k, v in document.items()]
+        return dict(sorted(items, key=lambda item: item[0] == "type"))
+    if isinstance(document, list):
+        return [tags_last(v) for v in document]
+    return document
+
+
+# Tags written after other members, which the direct way moves to the front of their
+# objects: alone, nested in the members before and after a tag, with doubles to rewrite
+# among the members moved past, in every layout.
+SAME_MODEL["tags later"] = [
+    ("payload tag last", one('{"type": "Temporal", "rest_seconds": 100.0}', '{"rest_seconds": 100.0, "type": "Temporal"}')),
+    ("tag last after a double to rewrite",
+     one('{"type": "Distance", "value": {"amount": 1.5, "unit": "Kilometers"}}',
+         '{"value": {"amount": 1.50, "unit": "Kilometers"} ,\n "type" :"Distance" }')),
+    ("tag between members, moved tags on both sides",
+     one('"payload": {"type": "Leaf", "measures": [{"type": "Distance"', '"payload": {"measures": [{"type": "Distance"')
+     .replace('"intensity": {"type": "RPE", "value": 7.5}}', '"type": "Leaf", "intensity": {"value": 7.50, "type": "RPE"}}')
+     .replace('{"type": "Reps", "value": 5}', '{"value": 5, "type": "Reps"}')),
+    ("flattened members around the tag", one('{"type": "Custom", "a": 1, "b"', '{"a": 1, "type": "Custom", "b"')),
+    ("samples to rewrite before the tag",
+     one('{"type": "Scalar", "values": [120.0, 121.5, 1e+16]}', '{"values": [120, 121.5, 1E16], "type": "Scalar"}')),
+    ("every tag last, compact", json.dumps(tags_last(BASE), ensure_ascii=False, separators=(",", ":"))),
+    ("every tag last, indented", json.dumps(tags_last(BASE), ensure_ascii=False, indent=2)),
+]
+DIFFERENT_WITH_TAGS_LATER = [
+    ("tag later and a record's members swapped", one('"id": "w", "version": "1"', '"version": "1", "id": "w"')
+     .replace('{"type": "Temporal", "rest_seconds": 100.0}', '{"rest_seconds": 100.0, "type": "Temporal"}')),
+    ("tag later and a unit variant given null",
+     one('"kind": {"type": "Session"}', '"kind": {"value": null, "type": "Session"}')),
+    ("tag later and a free key unsorted",
+     one('{"type": "Custom", "a": 1, "b": [1.0, {}, [], null, true], "c"',
+         '{"b": [1.0, {}, [], null, true], "type": "Custom", "a": 1, "c"')),
+    ("tag later and an unknown member", one('{"type": "RPE", "value": 7.5}', '{"value": 7.5, "x": 0, "type": "RPE"}')),
+]
+
+
+@pytest.mark.parametrize("case,text", DIFFERENT_WITH_TAGS_LATER, ids=[row[0] for row in DIFFERENT_WITH_TAGS_LATER])
+def test_tags_later_in_texts_not_in_written_form(case, text):
+    assert sdk.to_json(text) == general(text)
+
+
 @pytest.mark.parametrize("case,text", [row for rows in SAME_MODEL.values() for row in rows],
                          ids=[f"{group}: {row[0]}" for group, rows in SAME_MODEL.items() for row in rows])
 def test_texts_of_the_same_workout_write_the_same(case, text):

@@ -118,6 +118,9 @@ struct NoSink {
     // variant; the events that follow are those of the tag first.
     template <class E>
     void tag_later() {}
+    // Then, once its tag is read: where its members start (after the brace) and the tag's
+    // member, from its key to the end of its value.
+    void tag_moved(const char*, const char*, const char*) {}
     // A member name or tag written with escapes, read decoded.
     void escaped_name() {}
 };
@@ -1147,6 +1150,7 @@ private:
         auto index = tag_ahead<E>(open, tag_at);
         if (!index) return false;
         const char* tag_end = p_;
+        sink_.tag_moved(open, tag_at, tag_end);
         p_ = open;
         return adjacent_members<E>(*index, false, tag_at, tag_end);
     }
@@ -1159,6 +1163,7 @@ private:
         auto index = tag_ahead<E>(open, tag_at);
         if (!index) return false;
         const char* tag_end = p_;
+        sink_.tag_moved(open, tag_at, tag_end);
         p_ = open;
         if (!dispatch<E>(*index, [&]<std::size_t I>() {
                 using A = Alt<E, I>;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -121,6 +122,75 @@ private:
     const char* end_;
 };
 
+// A tagged object whose tag is not its first member: where its members start (after
+// the brace), and the tag's member from its key to the end of its value.
+struct TagMove {
+    const char* inside;
+    const char* tag_at;
+    const char* tag_end;
+};
+
+// A text in written form but for tags written later, with each of those tags moved to the
+// front of its object and the other members left as they are; the tokens to rewrite as
+// doubles follow their bytes.  Only whitespace is lost, so the copy is never longer.
+class TagsFirst {
+public:
+    TagsFirst(std::string_view text, std::span<const TagMove> moves, std::span<const char* const> doubles)
+        : next_move_(moves.data()), moves_end_(moves.data() + moves.size()), next_double_(doubles.data()),
+          doubles_end_(doubles.data() + doubles.size()) {
+        text_.reserve(text.size());
+        offsets_.reserve(doubles.size());
+        emit(text.data(), text.data() + text.size());
+        doubles_.reserve(offsets_.size());
+        for (const std::size_t at : offsets_) doubles_.push_back(text_.data() + at);
+    }
+
+    std::string_view text() const { return text_; }
+    std::span<const char* const> doubles() const { return doubles_; }
+
+private:
+    static bool space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+
+    // [from, to) with the moves whose objects open in it.
+    void emit(const char* from, const char* to) {
+        while (next_move_ != moves_end_ && next_move_->inside <= to) {
+            const TagMove move = *next_move_++;
+            copy(from, move.inside);
+            // The tag holds no number: no token to rewrite is passed over.
+            text_.append(move.tag_at, static_cast<std::size_t>(move.tag_end - move.tag_at));
+            text_ += ',';
+            // The members before the tag, without the comma between them and the tag.
+            const char* before = move.tag_at;
+            while (space(before[-1])) --before;
+            emit(move.inside, before - 1);
+            // The comma after the tag, if any, now separates those from the rest.
+            const char* after = move.tag_end;
+            while (space(*after)) ++after;
+            if (*after == ',') {
+                text_ += ',';
+                ++after;
+            }
+            from = after;
+        }
+        copy(from, to);
+    }
+
+    void copy(const char* from, const char* to) {
+        for (; next_double_ != doubles_end_ && *next_double_ < to; ++next_double_) {
+            offsets_.push_back(text_.size() + static_cast<std::size_t>(*next_double_ - from));
+        }
+        text_.append(from, static_cast<std::size_t>(to - from));
+    }
+
+    const TagMove* next_move_;
+    const TagMove* const moves_end_;
+    const char* const* next_double_;
+    const char* const* const doubles_end_;
+    std::string text_;
+    std::vector<std::size_t> offsets_;
+    std::vector<const char*> doubles_;
+};
+
 // Listens to a walk for anything that the writer would write otherwise than the text
 // has it.  Strings need no check: the walk takes only those without escapes or control
 // bytes, which the writer copies unchanged, and tells of the names it decoded.
@@ -203,12 +273,16 @@ public:
     void unit_null() {
         written_ = false;
     }
-    // The writer puts the tag first and writes names without escapes.
+    // The writer puts the tag first: a tag written later is moved there (see TagsFirst).
     template <class E>
-    void tag_later() {
-        written_ = false;
+    void tag_later() {}
+    void tag_moved(const char* inside, const char* tag_at, const char* tag_end) {
+        if (written_) moves_.push_back({inside, tag_at, tag_end});
     }
+    // The writer writes names without escapes.
     void escaped_name() { written_ = false; }
+
+    std::span<const TagMove> moves() const { return moves_; }
 
 private:
     [[gnu::noinline]] void rewrite(const char* token) { doubles_to_write_.push_back(token); }
@@ -216,6 +290,7 @@ private:
     const char* text_end_;
     bool written_ = true;
     std::vector<const char*> doubles_to_write_;
+    std::vector<TagMove> moves_;  // in the order of the text
     // Per open record and map, as deep as the walk goes (each is an object): the last
     // field and the last key.
     std::array<int, fast::kMaxDepth + 1> last_field_;
@@ -231,11 +306,18 @@ private:
 }  // namespace
 
 bool write_written_form(std::string_view text, json::Writer& writer) {
+    // A backslash is an escape, which the writer writes otherwise or the walk leaves to
+    // the general reader, or it is outside a string: either way the walk would be in vain,
+    // and it could meet it only at the end.
+    if (std::memchr(text.data(), '\\', text.size()) != nullptr) return false;
     WrittenForm form(text);
-    // A text with a tag not first or a name escaped is not in written form: the walk that
-    // takes them is of no use here.
     if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
-    writer.reindent(text, form.doubles_to_write());
+    if (form.moves().empty()) {
+        writer.reindent(text, form.doubles_to_write());
+    } else {
+        const TagsFirst moved(text, form.moves(), form.doubles_to_write());
+        writer.reindent(moved.text(), moved.doubles());
+    }
     return true;
 }
 
