@@ -151,3 +151,22 @@ def test_giving_up_is_measured_against_the_general_reader_alone():
     assert verdicts["5", what, escaped] == "met"
     assert verdicts["5", f"count_sets time / general reader's ({base})", late] == "n/a"
     assert ("5", what, base) not in verdicts
+
+
+def test_a_refused_text_is_measured_against_the_general_reader_on_the_same_fault():
+    faulty, faulty_base = bench.FAILING, f"{bench.FAILING}, escaped first value"
+    base = "plan, escaped first value"
+    inputs = [(name, ["x"], None) for name in (base, faulty, faulty_base)]
+    times = {(base, "parse_workout"): 1.0, (faulty_base, "parse_workout"): 4e-3, (faulty, "parse_workout"): 5e-3}
+    rows = {(goal, what, name): (shown, result) for goal, what, name, shown, _, result
+            in bench.goals(times, {name: 1e6 for name, _, _ in inputs}, {}, inputs)}
+    assert rows["5", f"parse_workout time / general reader's ({faulty_base})", faulty] == ("1.25x", "MISSED")
+    # Measured against neither the valid base nor a peer.
+    assert ("5", f"parse_workout time / general reader's ({base})", faulty) not in rows
+    assert not any(name in (faulty, faulty_base) for goal, _, name in rows if goal != "5")
+
+
+def test_every_function_refuses_the_faulty_variant():
+    with pytest.raises(AssertionError, match="took a text with a fault"):
+        bench.refusing(len)("x")
+    bench.refusing(sdk.parse_workout)(json.dumps(bench.make_plan(1))[:-1] + ",}")
