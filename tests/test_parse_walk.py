@@ -14,6 +14,7 @@ import os
 import pickle
 import subprocess
 import sys
+import tracemalloc
 from pathlib import Path
 
 import pytest
@@ -375,3 +376,22 @@ def test_to_json_writes_tags_first_and_names_decoded(group):
     for index, case in enumerate(GROUPS[group][1]):
         canonical = text(moved_first(json.loads(case)))
         assert sdk.to_json(case) == sdk.to_json(canonical), f"{group} #{index}"
+
+
+
+def test_a_text_cut_short_is_read_the_general_way_without_building_objects():
+    """Cut short or followed by more, a text is refused by the general reading: the walk,
+    which would meet that only at its end, having built the objects of all before it, is
+    not tried (a text that ends with a brace is, even when the brace closes an inner
+    object; the walk then gives up on its own)."""
+    whole = text(bench.make_plan(2), indent=2)
+    last_string = whole.rindex('"')
+    for case in (whole[:last_string], whole[: len(whole) // 2].rstrip("}\n ") + "\n", whole + " 0", whole + ","):
+        expected = in_mode("general", [case])
+        tracemalloc.start()
+        try:
+            assert [outcome(sdk.parse_workout, case)] == expected
+            _, peak = tracemalloc.get_traced_memory()
+        finally:
+            tracemalloc.stop()
+        assert expected[0][0] == "ValueError" and peak < len(whole) // 20, (case[-20:], peak)

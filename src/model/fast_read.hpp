@@ -1315,6 +1315,15 @@ bool walk(std::string_view text, Sink& sink) {
     return walker.template document<T>();
 }
 
+// Whether the text ends as an object does, with a closing brace and whitespace after it.
+// One that does not is cut short (a file written in part) or has something after its
+// end: the general reader refuses it, and a walk would find that out only at the end.
+inline bool ends_as_object(std::string_view text) {
+    std::size_t n = text.size();
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\n' || text[n - 1] == '\t' || text[n - 1] == '\r')) --n;
+    return n > 0 && text[n - 1] == '}';
+}
+
 // Whether a walk that was not lenient, stopped at `at`, may have stopped for what a
 // lenient one takes: a string with an escape, a name it could not decode.  (Tags not
 // first it hands over itself.)  Texts cut short or wrong elsewhere are not walked again.

@@ -309,7 +309,7 @@ bool write_written_form(std::string_view text, json::Writer& writer) {
     // A backslash is an escape, which the writer writes otherwise or the walk leaves to
     // the general reader, or it is outside a string: either way the walk would be in vain,
     // and it could meet it only at the end.
-    if (std::memchr(text.data(), '\\', text.size()) != nullptr) return false;
+    if (std::memchr(text.data(), '\\', text.size()) != nullptr || !fast::ends_as_object(text)) return false;
     WrittenForm form(text);
     if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
     if (form.moves().empty()) {

@@ -21,7 +21,7 @@ struct LocalSink : EntrySink {
 std::optional<NodeEntries> scan_nodes(std::string_view text) {
     // The walk gives up on escapes but in names and tags, so a text with others goes to
     // the general reader at once instead of after a walk up to them.
-    if (!model::fast::escapes_only_in_names(text)) return std::nullopt;
+    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return std::nullopt;
     NodeEntries entries;
     // A node takes some 60 bytes of text at the least; most take a few hundred.
     entries.reserve(text.size() / 256 + 4);

@@ -110,6 +110,7 @@ PyRef parse_fast(std::string_view text) {
     // building first would be wasted.
     const bool escaped = text.find('\\') != std::string_view::npos;
     if (escaped && !model::fast::escapes_only_in_names(text)) return PyRef();
+    if (!model::fast::ends_as_object(text)) return PyRef();
     // As in the conversion: a collection during the build would only find new objects.
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
