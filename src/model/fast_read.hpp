@@ -859,7 +859,7 @@ private:
             using D = Describe<T>;
             if (peek() != '{' || depth_ >= kMaxDepth) return false;
             const char* p = p_ + 1;
-            double values[field_count<D>()];
+            double values[field_count<D>()] = {};
             std::uint32_t present = 0;
             bool closed = false;
             const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
