@@ -142,3 +142,42 @@ def test_null_positions_across_words_of_the_bitmap(length):
     assert {i for i, row in enumerate(table) if row["Position"] is None} == nulls
     altitude = pa.table(columns.streams(ride(numbers, numbers, "[" + ",".join(entries) + "]")))["Position"]
     assert altitude.combine_chunks().field("altitude").null_count == length
+
+
+@pytest.mark.parametrize("separator", [",", ", "])
+def test_positions_written_plainly_and_nearly_so(separator):
+    # Entries in declaration order with one space at most after a colon or comma are taken
+    # as rows; any other spacing, member or token shape goes member by member from the same
+    # place, also after the first fields of the entry were looked at.
+    entries = [
+        '{"lat":47.3769673,"lng":8.5417316,"altitude":408.1}', '{"lat": 47.3769673, "lng": 8.5417316}',
+        '{"lat":-0.0,"lng":0,"altitude":null}', '{"lat":1,"lng":-2,"altitude":-3}',
+        '{"lat":47.37696731,"lng":-122.419415512,"altitude":12345678.5}', '{"lat":12345678901234567,"lng":1e3}',
+        '{"lat":1.5,"lng":2.5 }', '{ "lat":1.5,"lng":2.5}', '{"lat" :1.5,"lng":2.5}', '{"lat":  1.5,"lng":2.5}',
+        '{"lat":1.5,"lng":2.5,"altitude":3.5,"x":[1]}', '{"lat":1.5,"lng":2.5,  "altitude":3.5}',
+        '{"lat":1.5,"lng":2.5,"altitude":null }', '{"lat":0.1e1,"lng":2.5}', '{"lat":1.25,\n"lng":2.5}', "null",
+    ]
+    values = "[" + separator.join(entries * 3) + "]"
+    count = json.dumps(list(range(3 * len(entries))))
+    table = walked_rows(ride(count, count, values))
+    assert [row["Position"] for row in table[:len(entries)]] == [
+        None if entry == "null" else {key: (None if value is None else float(value).hex())
+                                      for key, value in {"altitude": None, **json.loads(entry)}.items() if key != "x"}
+        for entry in entries]
+
+
+def test_a_position_cut_short_by_the_end_of_the_text():
+    # Each prefix of a plainly written entry: what the walk takes, the reader takes alike,
+    # and what it refuses gets the reader's own error; nothing past the text is read.
+    head = ride("[0,1]", "[1,2]", "")
+    entry = '[{"lat":47.3769673,"lng":8.5417316,"altitude":408.1},{"lat":1,"lng":2}]}]}}'
+    for cut in range(len(entry) + 1):
+        text = head + entry[:cut]
+        try:
+            expected = rows(columns.streams(general(text), ragged="pad"))
+        except ValueError as error:
+            with pytest.raises(ValueError) as walked:
+                columns.streams(text)
+            assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
+            continue
+        assert rows(columns.streams(text, ragged="pad")) == expected

@@ -180,6 +180,19 @@ constexpr bool lends_sample_room() {
     }
 }
 
+// A sink that declares `static constexpr bool kTakesNumberRows = true;` hears each entry
+// of a list of optional records of doubles (positions) that is written plainly, its
+// members in declaration order, as `number_row<T>(const double* values, std::uint32_t
+// present)` (a bit per field), with no other event; any other entry comes as before.
+template <class Sink>
+constexpr bool takes_number_rows() {
+    if constexpr (requires { Sink::kTakesNumberRows; }) {
+        return Sink::kTakesNumberRows;
+    } else {
+        return false;
+    }
+}
+
 template <class F>
 struct MemberType;
 template <class C, class M>
@@ -825,7 +838,7 @@ private:
             }
         } else {
             for (;;) {
-                if (!value<E, nullptr>()) return false;
+                if (!number_row<E>() && !value<E, nullptr>()) return false;
                 ++n;
                 const int c = peek();
                 if (c == ',') {
@@ -839,6 +852,84 @@ private:
         }
         leave();
         sink_.template list_size<Member>(n);
+        return true;
+    }
+
+    // An entry of a list of optional records of doubles, for a sink that takes them as
+    // rows: an object whose members are its fields in declaration order, each key
+    // followed by a colon and at most one space, each value a number that the sample
+    // scans take (or null for an optional field), separated by "," or ", ", the optional
+    // fields at its end left out or not.  Looked at from the cursor without moving it:
+    // true when taken and handed over; false for anything else, which the general loop
+    // then reads from the same place.
+    template <class E>
+    [[gnu::always_inline]] bool number_row() {
+        if constexpr (!model::detail::IsOptional<E>::value) {
+            return false;
+        } else if constexpr (!takes_number_rows<Sink>() || !numbers_only<Describe<typename E::value_type>>()) {
+            return false;
+        } else {
+            using T = typename E::value_type;
+            using D = Describe<T>;
+            if (peek() != '{' || depth_ >= kMaxDepth) return false;
+            const char* p = p_ + 1;
+            double values[field_count<D>()] = {};
+            std::uint32_t present = 0;
+            bool closed = false;
+            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+                return (row_field<D, I>(p, values, present, closed) && ...);
+            }(std::make_index_sequence<field_count<D>()>{});
+            if (!ok) return false;
+            if (!closed) {
+                if (p == end_ || *p != '}') return false;
+                ++p;
+            }
+            if ((present & required_mask<D>()) != required_mask<D>()) return false;
+            p_ = p;
+            sink_.template number_row<T>(values, present);
+            return true;
+        }
+    }
+
+    // Field I of a number row at `p` (after the opening brace or the previous value); false
+    // to give the row up.  `closed` once the closing brace came in place of an optional
+    // field, which leaves the rest out.
+    template <class D, std::size_t I>
+    [[gnu::always_inline]] bool row_field(const char*& p, double* values, std::uint32_t& present, bool& closed) {
+        if (closed) return true;
+        if constexpr (I > 0) {
+            if (p == end_) return false;
+            if (*p == '}') {
+                closed = true;
+                ++p;
+                return std::get<I>(D::fields).presence != Presence::Required;
+            }
+            if (*p != ',') return false;
+            ++p;
+            if (p != end_ && *p == ' ') ++p;
+        }
+        constexpr std::string_view name = std::get<I>(D::fields).name;
+        if (p == end_ || *p != '"' || !quoted_is(p + 1, name)) return false;
+        p += name.size() + 2;
+        if (p == end_ || *p != ':') return false;
+        ++p;
+        if (p != end_ && *p == ' ') ++p;
+        if constexpr (model::detail::IsOptional<field_type_of<D, I>>::value) {
+            if (end_ - p >= 4 && same_bytes(p, "null", 4)) {
+                p += 4;
+                return true;
+            }
+        }
+        if (const char* stop = json::scan_sample(p, end_, values[I])) {
+            p = stop;
+        } else {
+            json::Number number;
+            stop = json::scan_short_number(p, end_, number);
+            if (stop == nullptr) return false;
+            values[I] = number.as_double();
+            p = stop;
+        }
+        present |= std::uint32_t{1} << I;
         return true;
     }
 

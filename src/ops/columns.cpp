@@ -480,11 +480,23 @@ struct WalkedChannel {
 
 using model::fast::same_member;
 
+// The place of `Member` among the fields of its record's description.
+template <auto Member>
+constexpr std::size_t field_index() {
+    using D = Describe<typename model::fast::MemberOf<decltype(Member)>::owner>;
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        std::size_t index = sizeof...(I);
+        (void)((same_member<std::get<I>(D::fields).member, Member>() ? (index = I, true) : false) || ...);
+        return index;
+    }(std::make_index_sequence<model::field_count<D>()>{});
+}
+
 // Takes the samples as the walk scans them, straight into column buffers.
 class StreamSink : public model::fast::NoSink {
 public:
     static constexpr bool kLendsSampleRoom = true;
     static constexpr bool kTakesReals = true;
+    static constexpr bool kTakesNumberRows = true;
 
     // A list holds at most one number per two bytes of the text.  The first buffers are
     // sized for that but stay just below the mapped size: the heap serves them again call
@@ -512,6 +524,19 @@ public:
             channel.lng->push(lng_);
             altitude_ ? channel.altitude->value(*altitude_) : channel.altitude->null();
         }
+    }
+    // A position written plainly, its fields by their places in the description.
+    template <class T>
+    [[gnu::always_inline]] void number_row(const double* values, std::uint32_t present) {
+        static_assert(std::is_same_v<T, model::Position>);
+        constexpr std::size_t lat = field_index<&model::Position::lat>();
+        constexpr std::size_t lng = field_index<&model::Position::lng>();
+        constexpr std::size_t altitude = field_index<&model::Position::altitude>();
+        WalkedChannel& channel = channels_.back();
+        channel.entries.push(true);
+        channel.lat->push(values[lat]);
+        channel.lng->push(values[lng]);
+        (present >> altitude & 1) != 0 ? channel.altitude->value(values[altitude]) : channel.altitude->null();
     }
     template <auto Member>
     void text(std::string_view s) {
