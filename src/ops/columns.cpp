@@ -688,7 +688,7 @@ std::expected<Table, std::string> stream_columns(model::Workout& workout, Ragged
 
 std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string_view text, Ragged ragged) {
     // As for the node walk: escapes the walk gives up on mean the general reader, at once.
-    if (!model::fast::escapes_only_in_names(text)) return std::nullopt;
+    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return std::nullopt;
     StreamSink sink(text.size());
     if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return std::move(sink).table(ragged);
@@ -1145,9 +1145,11 @@ private:
     void (*unit_)(model::Measure&, std::size_t) = nullptr;  // where the next unit goes
 };
 
-// Whether the walk may read the text; as for the node walk, a backslash means the general
-// reader, at once.
-bool walkable(std::string_view text) { return text.find('\\') == std::string_view::npos; }
+// Whether the walk may read the text; as for the node walk, a backslash or a text that
+// does not end as an object means the general reader, at once.
+bool walkable(std::string_view text) {
+    return text.find('\\') == std::string_view::npos && model::fast::ends_as_object(text);
+}
 
 }  // namespace
 
