@@ -377,6 +377,17 @@ private:
         return v != nullptr && set_named(dict, key_name, v);
     }
 
+    // A new dict for `size` entries whose first is the tag under the format's key_name.
+    Value tagged_dict(std::string_view key_name, std::string_view tag, std::size_t size) {
+        if constexpr (requires { b_.tag_dict(key_name, tag, size); }) {
+            return b_.tag_dict(key_name, tag, size);
+        } else {
+            Value dict = b_.dict(size);
+            if (dict != nullptr && !set_name_value(dict, key_name, tag)) return drop(dict);
+            return dict;
+        }
+    }
+
     // The steps that are the same for every type, out of line: the walk calls them from
     // many places, and one copy of each keeps its code small.
     [[gnu::noinline]] void open_record(std::size_t fields) {
@@ -409,16 +420,15 @@ private:
         if (style == model::Style::Adjacent) {
             if (content == build::Content::Unit) {
                 if (given != 0) return fail_and_drop(frame.base);
-                made = b_.dict(1);
-                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
+                made = tagged_dict(build::kTypeKey, name, 1);
             } else {
                 if (given != 1) return fail_and_drop(frame.base);
-                made = b_.dict(2);
+                made = tagged_dict(build::kTypeKey, name, 2);
                 Value v = values_[frame.base];
                 values_.pop_back();
                 if (made == nullptr) {
                     release(v);
-                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
+                } else if (!set_named(made, info.content_key, v)) {
                     made = drop(made);
                 }
             }
@@ -479,12 +489,10 @@ private:
         if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
             tagged = &top();
         }
-        Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
+        Value dict = tagged != nullptr ? tagged_dict(build::kTypeKey, tagged->info->names[tagged->tag], present + 1)
+                                       : b_.dict(present);
         if (dict == nullptr) return fail_and_drop(frame.base);
         bool ok = true;
-        if (tagged != nullptr) {
-            ok = set_name_value(dict, build::kTypeKey, tagged->info->names[tagged->tag]);
-        }
         for (std::size_t i = 0; i < record.count; ++i) {
             Value v = std::exchange(slots[i], nullptr);
             if (v == nullptr) continue;
@@ -536,8 +544,8 @@ private:
             ++unique;
         }
         const bool tagged = !tag_name.empty();
-        Value dict = b_.dict(unique + (tagged ? 1 : 0));
-        bool ok = dict != nullptr && (!tagged || set_name_value(dict, build::kTypeKey, tag_name));
+        Value dict = tagged ? tagged_dict(build::kTypeKey, tag_name, unique + 1) : b_.dict(unique);
+        bool ok = dict != nullptr;
         for (std::size_t i = 0; i < n; ++i) {
             if (order_[i] == UINT32_MAX) continue;
             Value v = std::exchange(values[order_[i]], nullptr);
