@@ -24,6 +24,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -137,6 +139,56 @@ struct RecordTable {
 inline constexpr std::string_view kTypeKey = model::kTagKey;
 
 }  // namespace build
+
+// The values under construction, as a stack of handles: unlike a vector it opens a
+// record's slots with one check of its room, and keeps its growth out of line so that
+// the walk's many pushes stay small.
+template <class Value>
+class ValueStack {
+public:
+    ValueStack() = default;
+    ValueStack(const ValueStack&) = delete;
+    ValueStack& operator=(const ValueStack&) = delete;
+    ~ValueStack() { std::allocator<Value>().deallocate(data_, capacity_); }
+
+    std::size_t size() const { return size_; }
+    Value* data() { return data_; }
+    Value* begin() { return data_; }
+    Value* end() { return data_ + size_; }
+    Value& operator[](std::size_t i) { return data_[i]; }
+
+    void reserve(std::size_t n) {
+        if (n > capacity_) grow(n - size_);
+    }
+    [[gnu::always_inline]] void push_back(Value v) {
+        if (size_ == capacity_) grow(1);
+        data_[size_++] = v;
+    }
+    // n empty slots on top.
+    [[gnu::always_inline]] void push_empty(std::size_t n) {
+        if (capacity_ - size_ < n) grow(n);
+        for (std::size_t i = 0; i < n; ++i) data_[size_ + i] = nullptr;
+        size_ += n;
+    }
+    void pop_back() { --size_; }
+    // Forgets the entries from n on; they have been handed over or released.
+    void truncate(std::size_t n) { size_ = n; }
+    void clear() { size_ = 0; }
+
+private:
+    [[gnu::noinline]] void grow(std::size_t more) {
+        const std::size_t capacity = std::max(2 * capacity_, size_ + more);
+        Value* data = std::allocator<Value>().allocate(capacity);
+        if (size_ != 0) std::memcpy(data, data_, size_ * sizeof(Value));
+        std::allocator<Value>().deallocate(data_, capacity_);
+        data_ = data;
+        capacity_ = capacity;
+    }
+
+    Value* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 template <class Backend>
 class BuildSink : public model::fast::NoSink {
@@ -326,7 +378,11 @@ private:
 
     template <class Vector>
     [[gnu::always_inline]] static void truncate(Vector& v, std::size_t n) {
-        v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
+        if constexpr (requires { v.truncate(n); }) {
+            v.truncate(n);
+        } else {
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
+        }
     }
 
     void release(Value v) {
@@ -392,9 +448,7 @@ private:
     // many places, and one copy of each keeps its code small.
     [[gnu::noinline]] void open_record(std::size_t fields) {
         push_frame(Frame::Record, false);
-        // Not resize(): its general fill costs more than the few stores.
-        if (values_.capacity() - values_.size() < fields) values_.reserve(2 * values_.capacity() + fields);
-        for (std::size_t i = 0; i < fields; ++i) values_.push_back(nullptr);
+        values_.push_empty(fields);
     }
     [[gnu::noinline]] void close_list(std::size_t n) {
         const Frame frame = pop();
@@ -663,7 +717,7 @@ private:
     ops::EntrySink entries_;
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
-    std::vector<Value> values_;
+    ValueStack<Value> values_;
     std::vector<std::string_view> keys_;
     std::vector<std::uint32_t> order_;
     Value result_ = nullptr;
