@@ -141,15 +141,18 @@ inline constexpr std::string_view kTypeKey = model::kTagKey;
 }  // namespace build
 
 // The values under construction, as a stack of handles: unlike a vector it opens a
-// record's slots with one check of its room, and keeps its growth out of line so that
-// the walk's many pushes stay small.
+// record's slots with one check of its room, keeps its growth out of line so that the
+// walk's many pushes stay small, and starts in room of its own, enough for a small
+// document, so that such a call allocates nothing for it.
 template <class Value>
 class ValueStack {
 public:
     ValueStack() = default;
     ValueStack(const ValueStack&) = delete;
     ValueStack& operator=(const ValueStack&) = delete;
-    ~ValueStack() { std::allocator<Value>().deallocate(data_, capacity_); }
+    ~ValueStack() {
+        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
+    }
 
     std::size_t size() const { return size_; }
     Value* data() { return data_; }
@@ -157,9 +160,6 @@ public:
     Value* end() { return data_ + size_; }
     Value& operator[](std::size_t i) { return data_[i]; }
 
-    void reserve(std::size_t n) {
-        if (n > capacity_) grow(n - size_);
-    }
     [[gnu::always_inline]] void push_back(Value v) {
         if (size_ == capacity_) grow(1);
         data_[size_++] = v;
@@ -176,18 +176,21 @@ public:
     void clear() { size_ = 0; }
 
 private:
+    static constexpr std::size_t kInline = 128;
+
     [[gnu::noinline]] void grow(std::size_t more) {
         const std::size_t capacity = std::max(2 * capacity_, size_ + more);
         Value* data = std::allocator<Value>().allocate(capacity);
-        if (size_ != 0) std::memcpy(data, data_, size_ * sizeof(Value));
-        std::allocator<Value>().deallocate(data_, capacity_);
+        std::memcpy(data, data_, size_ * sizeof(Value));
+        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
         data_ = data;
         capacity_ = capacity;
     }
 
-    Value* data_ = nullptr;
+    Value inline_[kInline];
+    Value* data_ = inline_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
+    std::size_t capacity_ = kInline;
 };
 
 template <class Backend>
@@ -196,9 +199,7 @@ public:
     using Value = typename Backend::Value;
     static constexpr bool kWantsNumbers = true;
 
-    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
-        values_.reserve(256);
-    }
+    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {}
     ~BuildSink() {
         for (Value v : values_) release(v);
         release(result_);
