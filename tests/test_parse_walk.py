@@ -309,6 +309,38 @@ def test_data_keys_are_each_calls_own():
             assert list(got.items()) == sorted(members.items(), key=lambda kv: kv[0].encode()), round_
 
 
+def tagged_dicts(value):
+    """Every dict in `value` that holds a "type" member, outermost first."""
+    if isinstance(value, dict):
+        yield from ([value] if "type" in value else [])
+        for member in value.values():
+            yield from tagged_dicts(member)
+    elif isinstance(value, list):
+        for item in value:
+            yield from tagged_dicts(item)
+
+
+def test_tagged_values_are_each_their_own_dict():
+    """Tagged values that read alike are still distinct dicts, in one result and across
+    calls: changing one changes no other, nor what later calls build.  Small and large
+    ones, unit, adjacent, internal and flattened forms."""
+    many = {f"m{i}": i for i in range(8)}
+    texts = [SESSIONS[0], OVER_UNDERS,
+             text(workout({"id": "s", "kind": {"type": "Custom", "value": "Drill"},
+                           "payload": {"type": "Custom", **many}}))]
+    for case in texts:
+        earlier = sdk.parse_workout(case)
+        earlier_text = json.dumps(earlier)
+        first = sdk.parse_workout(case)
+        tagged = list(tagged_dicts(first))
+        assert len(tagged) > 1 and len({id(d) for d in tagged}) == len(tagged)
+        for d in tagged:
+            d["type"] = "changed"
+            d["added"] = None
+        assert json.dumps(earlier) == earlier_text
+        assert same(sdk.parse_workout(case), earlier)
+
+
 def test_a_walk_given_up_late_leaves_nothing_behind():
     """Everything built before the walk gives up at the last byte is released."""
     import tracemalloc

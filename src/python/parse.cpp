@@ -32,7 +32,8 @@ public:
     // The format's names by the address of their static text, in front of the shared
     // table: a call looks up the same few dozen names many times.
     PyObject* name(std::string_view s) {
-        Name& slot = caches_.names[(reinterpret_cast<std::uintptr_t>(s.data()) >> 2) % kNames];
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s.data());
+        Name& slot = caches_.names[(at * 0x9E3779B97F4A7C15ULL) >> (64 - kNameBits)];
         if (slot.text != s.data() || slot.size != s.size()) {
             PyObject* str = format_name(s);
             if (str == nullptr) return nullptr;
@@ -51,8 +52,36 @@ public:
         long_keys_.push_back(std::move(str));
         return long_keys_.back().get();
     }
-    // Presized, so that a record's members never make it grow.
-    PyObject* dict(std::size_t n) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(n)); }
+    // Presized, so that a record's members never make it grow; up to the smallest table's
+    // room presizing makes a plain new dict, and asking for one directly skips a call.
+    PyObject* dict(std::size_t n) {
+        return n <= kSmallDict ? PyDict_New() : _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
+    }
+    // A new dict for `size` entries that holds the tag first: a copy of a dict kept for
+    // that tag, which costs less than a new dict and an insertion into its empty table.
+    PyObject* tag_dict(std::string_view key, std::string_view tag, std::size_t size) {
+        if (size > kSmallDict) {
+            PyObject* dict = this->dict(size);
+            PyObject* k = name(key);
+            PyObject* v = name(tag);
+            if (dict != nullptr && (k == nullptr || v == nullptr || PyDict_SetItem(dict, k, v) != 0)) {
+                Py_CLEAR(dict);
+            }
+            return dict;
+        }
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(tag.data());
+        TagDict& slot = caches_.tags[(at * 0x9E3779B97F4A7C15ULL) >> (64 - kTagBits)];
+        if (slot.key != key.data() || slot.tag != tag.data() || slot.tag_size != tag.size()) {
+            PyObject* k = name(key);
+            PyObject* v = name(tag);
+            if (k == nullptr || v == nullptr) return nullptr;
+            PyRef made = PyRef::steal(PyDict_New());
+            if (!made || PyDict_SetItem(made.get(), k, v) != 0) return nullptr;
+            Py_XDECREF(slot.dict);
+            slot = TagDict{key.data(), tag.data(), tag.size(), made.release()};
+        }
+        return PyDict_Copy(slot.dict);
+    }
     bool set(PyObject* dict, PyObject* key, PyObject* value) {
         const int status = PyDict_SetItem(dict, key, value);
         Py_DECREF(value);
@@ -74,21 +103,37 @@ public:
     // Forgets the caches that calls share, once the runtime that made their strs has ended.
     static void forget() {
         for (Name& name : shared().names) name = Name{};
+        for (TagDict& tag : shared().tags) tag = TagDict{};
     }
 
 private:
+    // What the smallest dict holds (two thirds of its eight slots, rounded down).
+    static constexpr std::size_t kSmallDict = 5;
     struct Name {
         const char* text = nullptr;
         std::size_t size = 0;
         PyObject* str = nullptr;  // borrowed from the table of format_name()
     };
-    static constexpr std::size_t kNames = 128;
+    // Room for every name of the format with few collisions: a collision costs a lookup
+    // in the shared table each time the two names alternate.
+    static constexpr unsigned kNameBits = 10;
+    static constexpr std::size_t kNames = std::size_t{1} << kNameBits;
     // The names are kept from call to call (the interpreter lock serialises the calls, and
     // nothing in a build runs Python code), so that a call does not set them up again.
     // The data keys' strs are each call's own: they are the user's, and no result shares
     // them with another call's.
+    // The dicts that tag_dict() copies, one per tag, owned here (the strs they hold are
+    // the shared names): a result never holds one of them, only copies.
+    struct TagDict {
+        const char* key = nullptr;
+        const char* tag = nullptr;
+        std::size_t tag_size = 0;
+        PyObject* dict = nullptr;
+    };
+    static constexpr unsigned kTagBits = 8;
     struct Caches {
         Name names[kNames];
+        TagDict tags[std::size_t{1} << kTagBits];
     };
     // Never destroyed, like the table of format_name() that its entries point into.
     static Caches& shared() {

@@ -24,6 +24,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -138,15 +140,66 @@ inline constexpr std::string_view kTypeKey = model::kTagKey;
 
 }  // namespace build
 
+// The values under construction, as a stack of handles: unlike a vector it opens a
+// record's slots with one check of its room, keeps its growth out of line so that the
+// walk's many pushes stay small, and starts in room of its own, enough for a small
+// document, so that such a call allocates nothing for it.
+template <class Value>
+class ValueStack {
+public:
+    ValueStack() = default;
+    ValueStack(const ValueStack&) = delete;
+    ValueStack& operator=(const ValueStack&) = delete;
+    ~ValueStack() {
+        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
+    }
+
+    std::size_t size() const { return size_; }
+    Value* data() { return data_; }
+    Value* begin() { return data_; }
+    Value* end() { return data_ + size_; }
+    Value& operator[](std::size_t i) { return data_[i]; }
+
+    [[gnu::always_inline]] void push_back(Value v) {
+        if (size_ == capacity_) grow(1);
+        data_[size_++] = v;
+    }
+    // n empty slots on top.
+    [[gnu::always_inline]] void push_empty(std::size_t n) {
+        if (capacity_ - size_ < n) grow(n);
+        for (std::size_t i = 0; i < n; ++i) data_[size_ + i] = nullptr;
+        size_ += n;
+    }
+    void pop_back() { --size_; }
+    // Forgets the entries from n on; they have been handed over or released.
+    void truncate(std::size_t n) { size_ = n; }
+    void clear() { size_ = 0; }
+
+private:
+    static constexpr std::size_t kInline = 128;
+
+    [[gnu::noinline]] void grow(std::size_t more) {
+        const std::size_t capacity = std::max(2 * capacity_, size_ + more);
+        Value* data = std::allocator<Value>().allocate(capacity);
+        std::memcpy(data, data_, size_ * sizeof(Value));
+        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
+        data_ = data;
+        capacity_ = capacity;
+    }
+
+    Value inline_[kInline];
+    Value* data_ = inline_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = kInline;
+};
+
 template <class Backend>
 class BuildSink : public model::fast::NoSink {
 public:
     using Value = typename Backend::Value;
     static constexpr bool kWantsNumbers = true;
 
-    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {
-        values_.reserve(256);
-    }
+    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {}
     ~BuildSink() {
         for (Value v : values_) release(v);
         release(result_);
@@ -315,7 +368,11 @@ private:
 
     template <class Vector>
     [[gnu::always_inline]] static void truncate(Vector& v, std::size_t n) {
-        v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
+        if constexpr (requires { v.truncate(n); }) {
+            v.truncate(n);
+        } else {
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
+        }
     }
 
     void release(Value v) {
@@ -366,13 +423,22 @@ private:
         return v != nullptr && set_named(dict, key_name, v);
     }
 
+    // A new dict for `size` entries whose first is the tag under the format's key_name.
+    Value tagged_dict(std::string_view key_name, std::string_view tag, std::size_t size) {
+        if constexpr (requires { b_.tag_dict(key_name, tag, size); }) {
+            return b_.tag_dict(key_name, tag, size);
+        } else {
+            Value dict = b_.dict(size);
+            if (dict != nullptr && !set_name_value(dict, key_name, tag)) return drop(dict);
+            return dict;
+        }
+    }
+
     // The steps that are the same for every type, out of line: the walk calls them from
     // many places, and one copy of each keeps its code small.
     [[gnu::noinline]] void open_record(std::size_t fields) {
         push_frame(Frame::Record, false);
-        // Not resize(): its general fill costs more than the few stores.
-        if (values_.capacity() - values_.size() < fields) values_.reserve(2 * values_.capacity() + fields);
-        for (std::size_t i = 0; i < fields; ++i) values_.push_back(nullptr);
+        values_.push_empty(fields);
     }
     [[gnu::noinline]] void close_list(std::size_t n) {
         const Frame frame = pop();
@@ -398,16 +464,15 @@ private:
         if (style == model::Style::Adjacent) {
             if (content == build::Content::Unit) {
                 if (given != 0) return fail_and_drop(frame.base);
-                made = b_.dict(1);
-                if (made != nullptr && !set_name_value(made, build::kTypeKey, name)) made = drop(made);
+                made = tagged_dict(build::kTypeKey, name, 1);
             } else {
                 if (given != 1) return fail_and_drop(frame.base);
-                made = b_.dict(2);
+                made = tagged_dict(build::kTypeKey, name, 2);
                 Value v = values_[frame.base];
                 values_.pop_back();
                 if (made == nullptr) {
                     release(v);
-                } else if (!set_name_value(made, build::kTypeKey, name) || !set_named(made, info.content_key, v)) {
+                } else if (!set_named(made, info.content_key, v)) {
                     made = drop(made);
                 }
             }
@@ -468,12 +533,10 @@ private:
         if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
             tagged = &top();
         }
-        Value dict = b_.dict(present + (tagged != nullptr ? 1 : 0));
+        Value dict = tagged != nullptr ? tagged_dict(build::kTypeKey, tagged->info->names[tagged->tag], present + 1)
+                                       : b_.dict(present);
         if (dict == nullptr) return fail_and_drop(frame.base);
         bool ok = true;
-        if (tagged != nullptr) {
-            ok = set_name_value(dict, build::kTypeKey, tagged->info->names[tagged->tag]);
-        }
         for (std::size_t i = 0; i < record.count; ++i) {
             Value v = std::exchange(slots[i], nullptr);
             if (v == nullptr) continue;
@@ -525,8 +588,8 @@ private:
             ++unique;
         }
         const bool tagged = !tag_name.empty();
-        Value dict = b_.dict(unique + (tagged ? 1 : 0));
-        bool ok = dict != nullptr && (!tagged || set_name_value(dict, build::kTypeKey, tag_name));
+        Value dict = tagged ? tagged_dict(build::kTypeKey, tag_name, unique + 1) : b_.dict(unique);
+        bool ok = dict != nullptr;
         for (std::size_t i = 0; i < n; ++i) {
             if (order_[i] == UINT32_MAX) continue;
             Value v = std::exchange(values[order_[i]], nullptr);
@@ -644,7 +707,7 @@ private:
     ops::EntrySink entries_;
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
-    std::vector<Value> values_;
+    ValueStack<Value> values_;
     std::vector<std::string_view> keys_;
     std::vector<std::uint32_t> order_;
     Value result_ = nullptr;
