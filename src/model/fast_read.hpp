@@ -19,6 +19,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <array>
 #include <bit>
 #include <limits>
 #include <optional>
@@ -194,6 +195,26 @@ struct MapValue<SortedMap<V>> {
     using type = V;
 };
 
+// A member's key as the common form writes it, `"name":`, for name(I) of a captureless
+// name function; a constant array, so that comparing it is a few fixed-width loads.
+template <class Name, std::size_t I>
+struct KeyText {
+    static constexpr std::string_view name = Name{}(std::integral_constant<std::size_t, I>{});
+    static constexpr std::array<char, name.size() + 3> bytes = [] {
+        std::array<char, name.size() + 3> b{};
+        b[0] = '"';
+        for (std::size_t k = 0; k < name.size(); ++k) b[k + 1] = name[k];
+        b[name.size() + 1] = '"';
+        b[name.size() + 2] = ':';
+        return b;
+    }();
+};
+
+// The tag's member name, as a name function for KeyText.
+struct TagKeyName {
+    constexpr std::string_view operator()(auto) const { return std::string_view(kTagKey, sizeof kTagKey - 1); }
+};
+
 // Deeper texts are left to the general reader, whose nesting budget is 127 brackets;
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
@@ -276,6 +297,14 @@ private:
 #endif
         (void)q;
         return nullptr;
+    }
+
+    // Steps over the comma or colon at the cursor and the one space that usually follows
+    // it (Python's json writes ", " and ": "), so that the next peek() is a byte test;
+    // peek() still takes any other whitespace.
+    [[gnu::always_inline]] void step_separator() {
+        ++p_;
+        if (p_ < end_) p_ += *p_ == ' ';
     }
 
     // Consumes `c` if it is the next byte after whitespace.
@@ -384,8 +413,11 @@ private:
         const char* q = p_ + 1;
         std::size_t index = count;
         std::size_t length = 0;
+        // The first letter decides between most names in one byte test each.
+        const char first = q < end_ ? *q : '"';
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((quoted_is(q, name(std::integral_constant<std::size_t, I>{}))
+            (void)(((KeyText<std::remove_cvref_t<Name>, I>::bytes[1] == first &&
+                     quoted_is(q, name(std::integral_constant<std::size_t, I>{})))
                         ? (index = I, length = name(std::integral_constant<std::size_t, I>{}).size(), true)
                         : false) ||
                    ...);
@@ -404,6 +436,40 @@ private:
         }
         other_ = *other;
         return count;
+    }
+
+    // name_at() for a member's key and its colon, with the one space usual after the
+    // colon stepped over.  A key written `"name":`, without escapes or whitespace, is
+    // told by its first letter and one fixed-width compare; any other is left to
+    // name_at().
+    template <std::size_t count, class Name>
+    [[gnu::always_inline]] std::optional<std::size_t> key_at(Name&& name) {
+        using N = std::remove_cvref_t<Name>;
+        std::size_t index = count;
+        std::size_t length = 0;
+        if (end_ - p_ >= 2) {
+            const char first = p_[1];
+            [&]<std::size_t... I>(std::index_sequence<I...>) {
+                (void)(((KeyText<N, I>::bytes[1] == first && key_is<KeyText<N, I>::bytes.size()>(KeyText<N, I>::bytes.data()))
+                            ? (index = I, length = KeyText<N, I>::bytes.size(), true)
+                            : false) ||
+                       ...);
+            }(std::make_index_sequence<count>{});
+        }
+        if (index < count) {
+            p_ += length;
+            if (p_ < end_) p_ += *p_ == ' ';
+            return index;
+        }
+        auto other = name_at<count>(name);
+        if (!other || !take(':')) return std::nullopt;
+        return other;
+    }
+
+    // Whether the text at the cursor begins with the n bytes of `key`.
+    template <std::size_t n>
+    [[gnu::always_inline]] bool key_is(const char* key) const {
+        return end_ - p_ >= static_cast<std::ptrdiff_t>(n) && same_bytes(p_, key, n);
     }
 
     // name_at() for a string with escapes, decoded into scratch_ (other_ then points
@@ -494,14 +560,14 @@ private:
         }
         if (first_done) {
             if (c != ',') return false;
-            ++p_;
+            step_separator();
             c = peek();
         }
         for (;;) {
             if (c != '"' || !on_member() || stopped()) return false;
             c = peek();
             if (c == ',') {
-                ++p_;
+                step_separator();
                 c = peek();
                 continue;
             }
@@ -815,7 +881,7 @@ private:
                 ++n;
                 const int c = peek();
                 if (c == ',') {
-                    ++p_;
+                    step_separator();
                     continue;
                 }
                 if (c != ']') return false;
@@ -834,9 +900,7 @@ private:
     // colon consumed; nullopt to give up.
     template <class D>
     std::optional<std::size_t> field_key() {
-        auto index = name_at<field_count<D>()>([](auto i) { return std::get<i()>(D::fields).name; });
-        if (!index || !take(':')) return std::nullopt;
-        return index;
+        return key_at<field_count<D>()>([](auto i) { return std::get<i()>(D::fields).name; });
     }
 
     template <class D>
@@ -987,7 +1051,14 @@ private:
     // start: a string_view copied from a variable stays a load until after the early
     // inlining, which then left this and the tag compares below out of line.
     bool type_key() {
-        if (peek() != '"' || !quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
+        if (peek() != '"') return false;
+        using Key = KeyText<TagKeyName, 0>;
+        if (key_is<Key::bytes.size()>(Key::bytes.data())) {
+            p_ += Key::bytes.size();
+            if (p_ < end_) p_ += *p_ == ' ';
+            return true;
+        }
+        if (!quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
         p_ += sizeof kTagKey + 1;
         return take(':');
     }
@@ -1056,8 +1127,8 @@ private:
                     p_ = tag_end;
                     return true;
                 }
-                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
-                if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
+                auto k = key_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
+                if (!k || *k == 0 || (*k == 1 && has_content)) return false;
                 if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
                 has_content = true;
                 return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
