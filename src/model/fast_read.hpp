@@ -215,6 +215,12 @@ struct TagKeyName {
     constexpr std::string_view operator()(auto) const { return std::string_view(kTagKey, sizeof kTagKey - 1); }
 };
 
+// The member names of the record description D, for KeyText.
+template <class D>
+struct FieldName {
+    constexpr std::string_view operator()(auto i) const { return std::get<i()>(D::fields).name; }
+};
+
 // Deeper texts are left to the general reader, whose nesting budget is 127 brackets;
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
@@ -971,7 +977,7 @@ private:
         sink_.template begin<T>();
         if (stopped()) return false;
         std::uint32_t taken = 0;
-        if constexpr (numbers_only<Describe<T>>()) {
+        {
             const Ordered ordered = in_order<Describe<T>>(taken);
             if (ordered == Ordered::GiveUp) return false;
             if (ordered == Ordered::Complete) {
@@ -1016,20 +1022,19 @@ private:
     // Field I in its place; true to go on to the next field.
     template <class D, std::size_t I>
     [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered) {
-        constexpr std::string_view name = std::get<I>(D::fields).name;
+        using Key = KeyText<FieldName<D>, I>;
         const char* before = p_;
-        if constexpr (I > 0) ++p_;  // the comma after the previous field
-        if (peek() != '"' || !quoted_is(p_ + 1, name)) {
+        if constexpr (I > 0) {
+            if (taken != 0) step_separator();  // the comma after the previous field
+        }
+        if (peek() != '"' || !key_is<Key::bytes.size()>(Key::bytes.data())) {
             p_ = before;
-            return false;
+            // A field that may be left out may be followed by the next one.
+            return std::get<I>(D::fields).presence != Presence::Required;
         }
-        p_ += name.size() + 2;
+        p_ += Key::bytes.size();
+        if (p_ < end_) p_ += *p_ == ' ';
         ordered = Ordered::GiveUp;
-        if (p_ < end_ && *p_ == ':') {
-            ++p_;
-        } else if (!take(':')) {
-            return false;
-        }
         sink_.template field<D, I>();
         if (!field_value<D, I>() || stopped()) return false;
         taken |= std::uint32_t{1} << I;
