@@ -1010,23 +1010,22 @@ private:
     // the comma before (or, with nothing `taken`, at) a member that is not the next
     // field, which the general loop takes from there.  The events are those of the
     // general loop.
+    // `after_tag`: the cursor is at the comma after the tag of an internally tagged value.
     template <class D>
-    Ordered in_order(std::uint32_t& taken) {
+    Ordered in_order(std::uint32_t& taken, bool after_tag = false) {
         Ordered ordered = Ordered::Rest;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)(ordered_field<D, I>(taken, ordered) && ...);
+            (void)(ordered_field<D, I>(taken, ordered, after_tag) && ...);
         }(std::make_index_sequence<field_count<D>()>{});
         return ordered;
     }
 
     // Field I in its place; true to go on to the next field.
     template <class D, std::size_t I>
-    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered) {
+    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered, bool after_tag) {
         using Key = KeyText<FieldName<D>, I>;
         const char* before = p_;
-        if constexpr (I > 0) {
-            if (taken != 0) step_separator();  // the comma after the previous field
-        }
+        if (taken != 0 || after_tag) step_separator();  // the comma after the previous member
         if (peek() != '"' || !key_is<Key::bytes.size()>(Key::bytes.data())) {
             p_ = before;
             // A field that may be left out may be followed by the next one.
@@ -1268,7 +1267,16 @@ private:
                     return true;
                 } else {
                     sink_.template begin<A>();
-                    if (!record_members<A, true>()) return false;
+                    std::uint32_t taken = 0;
+                    if (peek() == ',') {
+                        const Ordered ordered = in_order<Describe<A>>(taken, true);
+                        if (ordered == Ordered::GiveUp) return false;
+                        if (ordered == Ordered::Complete) {
+                            sink_.template end<A>();
+                            return true;
+                        }
+                    }
+                    if (!record_members<A, true>(nullptr, nullptr, taken)) return false;
                     sink_.template end<A>();
                     return true;
                 }
