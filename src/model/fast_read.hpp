@@ -313,6 +313,13 @@ private:
         if (p_ < end_) p_ += *p_ == ' ';
     }
 
+    // Steps over a key of `length` bytes with its colon, matched at the cursor, and the
+    // one space usual after it.
+    [[gnu::always_inline]] void step_key(std::size_t length) {
+        p_ += length;
+        if (p_ < end_) p_ += *p_ == ' ';
+    }
+
     // Consumes `c` if it is the next byte after whitespace.
     bool take(char c) {
         if (peek() != static_cast<unsigned char>(c)) return false;
@@ -463,8 +470,7 @@ private:
             }(std::make_index_sequence<count>{});
         }
         if (index < count) {
-            p_ += length;
-            if (p_ < end_) p_ += *p_ == ' ';
+            step_key(length);
             return index;
         }
         auto other = name_at<count>(name);
@@ -977,14 +983,12 @@ private:
         sink_.template begin<T>();
         if (stopped()) return false;
         std::uint32_t taken = 0;
-        {
-            const Ordered ordered = in_order<Describe<T>>(taken);
-            if (ordered == Ordered::GiveUp) return false;
-            if (ordered == Ordered::Complete) {
-                sink_.template end<T>();
-                leave();
-                return true;
-            }
+        const Ordered ordered = in_order<Describe<T>>(taken);
+        if (ordered == Ordered::GiveUp) return false;
+        if (ordered == Ordered::Complete) {
+            sink_.template end<T>();
+            leave();
+            return true;
         }
         if (!record_members<T>(nullptr, nullptr, taken)) return false;
         sink_.template end<T>();
@@ -992,47 +996,42 @@ private:
         return true;
     }
 
-    // Whether every field of the record description D is a double, present or optional.
-    template <class D>
-    static constexpr bool numbers_only() {
-        return []<std::size_t... I>(std::index_sequence<I...>) {
-            return ((std::is_same_v<field_type_of<D, I>, double> ||
-                     std::is_same_v<field_type_of<D, I>, std::optional<double>>) &&
-                    ...);
-        }(std::make_index_sequence<field_count<D>()>{});
-    }
-
     enum class Ordered : std::uint8_t { Complete, Rest, GiveUp };
 
-    // The members of a record of numbers written in declaration order, after its opening
-    // brace: such records (positions) come by the thousand, and each of their keys is then
-    // one fixed compare.  Complete: the closing brace consumed.  Rest: the cursor is at
-    // the comma before (or, with nothing `taken`, at) a member that is not the next
-    // field, which the general loop takes from there.  The events are those of the
-    // general loop.
-    // `after_tag`: the cursor is at the comma after the tag of an internally tagged value.
+    // The members of a record written in declaration order, after its opening brace (or,
+    // `after_tag`, from the comma after the tag of an internally tagged value): each key
+    // is then one fixed compare, with no look among the names.  Fields that may be left
+    // out are stepped past when the member is not theirs.  Complete: the closing brace
+    // consumed.  Rest: the cursor is at the comma before (or, with nothing `taken` and
+    // no tag, at) the first member out of that order, which the general loop takes from
+    // there.  The events are those of the general loop.
     template <class D>
     Ordered in_order(std::uint32_t& taken, bool after_tag = false) {
         Ordered ordered = Ordered::Rest;
+        const char* rest = p_;
+        bool at_key = !after_tag;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)(ordered_field<D, I>(taken, ordered, after_tag) && ...);
+            (void)(ordered_field<D, I>(taken, ordered, rest, at_key) && ...);
         }(std::make_index_sequence<field_count<D>()>{});
+        if (ordered == Ordered::Rest) p_ = rest;
         return ordered;
     }
 
-    // Field I in its place; true to go on to the next field.
+    // Field I in its place; true to go on to the next field.  `rest`: where the general
+    // loop would go on; `at_key`: the cursor is past the comma before the member.
     template <class D, std::size_t I>
-    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered, bool after_tag) {
+    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered, const char*& rest,
+                                              bool& at_key) {
         using Key = KeyText<FieldName<D>, I>;
-        const char* before = p_;
-        if (taken != 0 || after_tag) step_separator();  // the comma after the previous member
+        if (!at_key) {
+            step_separator();
+            at_key = true;
+        }
         if (peek() != '"' || !key_is<Key::bytes.size()>(Key::bytes.data())) {
-            p_ = before;
             // A field that may be left out may be followed by the next one.
             return std::get<I>(D::fields).presence != Presence::Required;
         }
-        p_ += Key::bytes.size();
-        if (p_ < end_) p_ += *p_ == ' ';
+        step_key(Key::bytes.size());
         ordered = Ordered::GiveUp;
         sink_.template field<D, I>();
         if (!field_value<D, I>() || stopped()) return false;
@@ -1045,6 +1044,8 @@ private:
         }
         if (c != ',') return false;
         ordered = Ordered::Rest;
+        rest = p_;
+        at_key = false;
         return true;
     }
 
@@ -1058,8 +1059,7 @@ private:
         if (peek() != '"') return false;
         using Key = KeyText<TagKeyName, 0>;
         if (key_is<Key::bytes.size()>(Key::bytes.data())) {
-            p_ += Key::bytes.size();
-            if (p_ < end_) p_ += *p_ == ' ';
+            step_key(Key::bytes.size());
             return true;
         }
         if (!quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
@@ -1126,8 +1126,8 @@ private:
                                                  const char* tag_end) {
         using D = Describe<E>;
         bool has_content = false;
-        // Inlined: called for each tagged value, most often for its content alone, a call
-        // cost more than the rest of the member.
+        // Inlined: it runs for each tagged value, most often for its content alone, and
+        // the call was a good part of that.
         if (!members(after_tag, [&] [[gnu::always_inline]] () {
                 if (p_ == tag_at) {
                     p_ = tag_end;
