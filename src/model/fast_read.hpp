@@ -1126,9 +1126,7 @@ private:
                                                  const char* tag_end) {
         using D = Describe<E>;
         bool has_content = false;
-        // Inlined: it runs for each tagged value, most often for its content alone, and
-        // the call was a good part of that.
-        if (!members(after_tag, [&] [[gnu::always_inline]] () {
+        if (!members(after_tag, [&] {
                 if (p_ == tag_at) {
                     p_ = tag_end;
                     return true;
