@@ -1124,18 +1124,16 @@ private:
     template <class E>
     [[gnu::always_inline]] bool adjacent_members(std::size_t index, bool after_tag, const char* tag_at,
                                                  const char* tag_end) {
-        using D = Describe<E>;
         bool has_content = false;
-        if (!members(after_tag, [&] {
-                if (p_ == tag_at) {
-                    p_ = tag_end;
-                    return true;
+        // The step is inlined where it is small: it runs for each tagged value, most often
+        // for its content alone, and a call was a good part of that.  A list in it would
+        // crowd out what the compiler inlines in the list.
+        if (!members(after_tag, [&] [[gnu::always_inline]] () {
+                if constexpr (holds_list<E>()) {
+                    return adjacent_member_apart<E>(index, has_content, tag_at, tag_end);
+                } else {
+                    return adjacent_member<E>(index, has_content, tag_at, tag_end);
                 }
-                auto k = key_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
-                if (!k || *k == 0 || (*k == 1 && has_content)) return false;
-                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
-                has_content = true;
-                return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
             })) {
             return false;
         }
@@ -1145,6 +1143,44 @@ private:
         sink_.template enum_end<E>();
         leave();
         return true;
+    }
+
+    // One member of an adjacently tagged value of variant `index` (see adjacent_members).
+    template <class E>
+    [[gnu::always_inline]] bool adjacent_member(std::size_t index, bool& has_content, const char* tag_at,
+                                                const char* tag_end) {
+        using D = Describe<E>;
+        if (p_ == tag_at) {
+            p_ = tag_end;
+            return true;
+        }
+        auto k = key_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
+        if (!k || *k == 0 || (*k == 1 && has_content)) return false;
+        if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
+        has_content = true;
+        return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
+    }
+
+    template <class E>
+    [[gnu::noinline]] bool adjacent_member_apart(std::size_t index, bool& has_content, const char* tag_at,
+                                                 const char* tag_end) {
+        return adjacent_member<E>(index, has_content, tag_at, tag_end);
+    }
+
+    // Whether a variant of E holds a list.
+    template <class E>
+    static constexpr bool holds_list() {
+        return []<std::size_t... I>(std::index_sequence<I...>) {
+            return (list_content<Alt<E, I>>() || ...);
+        }(std::make_index_sequence<std::variant_size_v<decltype(E::v)>>{});
+    }
+    template <class A>
+    static constexpr bool list_content() {
+        if constexpr (NewtypeAlternative<A>) {
+            return model::detail::IsVector<std::remove_cvref_t<decltype(A::value)>>::value;
+        } else {
+            return false;
+        }
     }
 
     // What a tagged object whose first member is not `"type":` leaves to `lenient`.
