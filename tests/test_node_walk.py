@@ -179,6 +179,15 @@ MOVED = table(
     ("unknown-tag", json.dumps(SESSION).replace('"Temporal"', '"Temporary"')),
     ("tag-as-object", json.dumps(SESSION).replace('{"type": "Session"}', '{"type": {"Session": null}}')),
     ("empty-kind", json.dumps(SESSION).replace('{"type": "Session"}', "{}")),
+    # Members are matched in declaration order first, those that may be left out stepped
+    # past, until one out of that order.
+    ("in-order-then-not", json.dumps(SESSION).replace('"id": "b1", "kind": {"type": "Block"}',
+                                                      '"id": "b1", "metadata": {}, "kind": {"type": "Block"}')),
+    ("in-order-with-unknown", json.dumps(SESSION).replace('"id": "e1", ', '"id": "e1", "x": {"id": 1}, ')),
+    ("in-order-field-again", json.dumps(SESSION).replace('"kind": {"type": "Set"}',
+                                                         '"kind": {"type": "Set"}, "id": "s2"')),
+    ("in-order-required-missing", json.dumps(SESSION).replace(', "payload": {"type": "Temporal"}', "")),
+    ("in-order-space-before-colon", json.dumps(SESSION).replace('"kind": {"type": "Set"}', '"kind" : {"type": "Set"}')),
 )
 
 

@@ -30,6 +30,12 @@ REPS = [{"type": "Reps", "value": 5}]
 SET = {"id": "s", "kind": {"type": "Set"}, "payload": {"type": "Leaf", "measures": REPS}}
 
 
+KIND = {"type": "Session"}
+TEMPORAL = {"type": "Temporal"}
+# A node with every member, in declaration order.
+NODE = {"id": "n", "kind": KIND, "name": "x", "children": [SET], "payload": TEMPORAL, "metadata": {"a": [1]}}
+
+
 def workout(root=None, **members):
     return {"id": "w", "version": "1", "root": root or SET, **members}
 
@@ -77,6 +83,34 @@ GROUPS = {
                       "payload": {"type": "Block", "execution_mode": {"type": "Circuit", "value": {"rounds": 3}}},
                       "children": [{"id": "e", "kind": {"type": "Exercise"}, "children": [SET],
                                     "payload": {"type": "Exercise", "rest_seconds": 90}}]})),
+    ]),
+    # Members are first matched in declaration order, each against the next field's
+    # name, those that may be left out stepped past; the first member out of that order
+    # hands the rest to the member loop.
+    "members in declaration order, some left out, then out of it": (WALKED, [
+        text({"id": "w", "version": "1", "sport": "s", "date": "d",
+              "root": {**NODE, "children": [SET, {**SET, "name": None, "children": []}]},
+              "streams": None, "laps": [], "metadata": {"b": 2}}),
+        text(workout(dict(id="n", kind=KIND, children=[SET], payload=TEMPORAL))),
+        text(workout(dict(id="n", kind=KIND, name="x", payload=TEMPORAL, metadata={}))),
+        text(workout(dict(id="n", payload=TEMPORAL, kind=KIND))),
+        text(workout(dict(id="n", kind=KIND, metadata={"a": 1}, payload=TEMPORAL, name="x"))),
+        text(workout(dict(kind=KIND, id="n", payload=TEMPORAL))),
+        text(workout(dict(id="n", x=[1, {"id": 2}], kind=KIND, payload=TEMPORAL, y=None))),
+        text(workout(NODE)).replace('"id": "n"', '"id" : "n"'),
+        text(workout(NODE)).replace('"kind": ', '"kind":\t').replace('"name": ', '"name":  ').replace(
+            '"children": ', '"children":\n'),
+        text(workout(NODE), separators=(",", ":")),
+        text(workout(NODE), indent=1),
+        leaf_with('{"type":"Weight","value":{"amount":1,"unit":"Kg","x":0}}'),
+    ]),
+    "members in declaration order, then repeated, missing or wrong": (GIVES_UP, [
+        text(workout(NODE)).replace('"name": "x"', '"name": "x", "id": "m"'),
+        text(workout(NODE)).replace('"name": "x"', '"name": "x", "name": "y"'),
+        text(workout(dict(id="n", kind=KIND))),
+        text(workout(dict(id="n", kind=KIND, name=5, payload=TEMPORAL))),
+        leaf_with('{"type":"Weight","value":{"amount":1}}'),
+        leaf_with('{"type":"Weight","value":{"amount":1,"amount":2,"unit":"Kg"}}'),
     ]),
     "metadata kept sorted, the last repeated key winning": (WALKED, [
         with_metadata('{"b":1,"a":2,"b":3,"a":{"y":1,"x":2,"y":[]}}'),

@@ -19,6 +19,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <array>
 #include <bit>
 #include <limits>
 #include <optional>
@@ -210,6 +211,32 @@ struct MapValue<SortedMap<V>> {
     using type = V;
 };
 
+// A member's key as the common form writes it, `"name":`, for name(I) of a captureless
+// name function; a constant array, so that comparing it is a few fixed-width loads.
+template <class Name, std::size_t I>
+struct KeyText {
+    static constexpr std::string_view name = Name{}(std::integral_constant<std::size_t, I>{});
+    static constexpr std::array<char, name.size() + 3> bytes = [] {
+        std::array<char, name.size() + 3> b{};
+        b[0] = '"';
+        for (std::size_t k = 0; k < name.size(); ++k) b[k + 1] = name[k];
+        b[name.size() + 1] = '"';
+        b[name.size() + 2] = ':';
+        return b;
+    }();
+};
+
+// The tag's member name, as a name function for KeyText.
+struct TagKeyName {
+    constexpr std::string_view operator()(auto) const { return std::string_view(kTagKey, sizeof kTagKey - 1); }
+};
+
+// The member names of the record description D, for KeyText.
+template <class D>
+struct FieldName {
+    constexpr std::string_view operator()(auto i) const { return std::get<i()>(D::fields).name; }
+};
+
 // Deeper texts are left to the general reader, whose nesting budget is 127 brackets;
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
@@ -303,6 +330,21 @@ private:
 #endif
         (void)q;
         return nullptr;
+    }
+
+    // Steps over the comma or colon at the cursor and the one space that usually follows
+    // it (Python's json writes ", " and ": "), so that the next peek() is a byte test;
+    // peek() still takes any other whitespace.
+    [[gnu::always_inline]] void step_separator() {
+        ++p_;
+        if (p_ < end_) p_ += *p_ == ' ';
+    }
+
+    // Steps over a key of `length` bytes with its colon, matched at the cursor, and the
+    // one space usual after it.
+    [[gnu::always_inline]] void step_key(std::size_t length) {
+        p_ += length;
+        if (p_ < end_) p_ += *p_ == ' ';
     }
 
     // Consumes `c` if it is the next byte after whitespace.
@@ -411,8 +453,11 @@ private:
         const char* q = p_ + 1;
         std::size_t index = count;
         std::size_t length = 0;
+        // The first letter decides between most names in one byte test each.
+        const char first = q < end_ ? *q : '"';
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((quoted_is(q, name(std::integral_constant<std::size_t, I>{}))
+            (void)(((KeyText<std::remove_cvref_t<Name>, I>::bytes[1] == first &&
+                     quoted_is(q, name(std::integral_constant<std::size_t, I>{})))
                         ? (index = I, length = name(std::integral_constant<std::size_t, I>{}).size(), true)
                         : false) ||
                    ...);
@@ -431,6 +476,39 @@ private:
         }
         other_ = *other;
         return count;
+    }
+
+    // name_at() for a member's key and its colon, with the one space usual after the
+    // colon stepped over.  A key written `"name":`, without escapes or whitespace, is
+    // told by its first letter and one fixed-width compare; any other is left to
+    // name_at().
+    template <std::size_t count, class Name>
+    [[gnu::always_inline]] std::optional<std::size_t> key_at(Name&& name) {
+        using N = std::remove_cvref_t<Name>;
+        std::size_t index = count;
+        std::size_t length = 0;
+        if (end_ - p_ >= 2) {
+            const char first = p_[1];
+            [&]<std::size_t... I>(std::index_sequence<I...>) {
+                (void)(((KeyText<N, I>::bytes[1] == first && key_is<KeyText<N, I>::bytes.size()>(KeyText<N, I>::bytes.data()))
+                            ? (index = I, length = KeyText<N, I>::bytes.size(), true)
+                            : false) ||
+                       ...);
+            }(std::make_index_sequence<count>{});
+        }
+        if (index < count) {
+            step_key(length);
+            return index;
+        }
+        auto other = name_at<count>(name);
+        if (!other || !take(':')) return std::nullopt;
+        return other;
+    }
+
+    // Whether the text at the cursor begins with the n bytes of `key`.
+    template <std::size_t n>
+    [[gnu::always_inline]] bool key_is(const char* key) const {
+        return end_ - p_ >= static_cast<std::ptrdiff_t>(n) && same_bytes(p_, key, n);
     }
 
     // name_at() for a string with escapes, decoded into scratch_ (other_ then points
@@ -521,14 +599,14 @@ private:
         }
         if (first_done) {
             if (c != ',') return false;
-            ++p_;
+            step_separator();
             c = peek();
         }
         for (;;) {
             if (c != '"' || !on_member() || stopped()) return false;
             c = peek();
             if (c == ',') {
-                ++p_;
+                step_separator();
                 c = peek();
                 continue;
             }
@@ -842,7 +920,7 @@ private:
                 ++n;
                 const int c = peek();
                 if (c == ',') {
-                    ++p_;
+                    step_separator();
                     continue;
                 }
                 if (c != ']') return false;
@@ -853,6 +931,16 @@ private:
         leave();
         sink_.template list_size<Member>(n);
         return true;
+    }
+
+    // Whether every field of the record description D is a double or an optional one.
+    template <class D>
+    static constexpr bool numbers_only() {
+        return []<std::size_t... I>(std::index_sequence<I...>) {
+            return ((std::is_same_v<field_type_of<D, I>, double> ||
+                     std::is_same_v<field_type_of<D, I>, std::optional<double>>) &&
+                    ...);
+        }(std::make_index_sequence<field_count<D>()>{});
     }
 
     // An entry of a list of optional records of doubles, for a sink that takes them as
@@ -939,9 +1027,7 @@ private:
     // colon consumed; nullopt to give up.
     template <class D>
     std::optional<std::size_t> field_key() {
-        auto index = name_at<field_count<D>()>([](auto i) { return std::get<i()>(D::fields).name; });
-        if (!index || !take(':')) return std::nullopt;
-        return index;
+        return key_at<field_count<D>()>([](auto i) { return std::get<i()>(D::fields).name; });
     }
 
     template <class D>
@@ -1012,14 +1098,12 @@ private:
         sink_.template begin<T>();
         if (stopped()) return false;
         std::uint32_t taken = 0;
-        if constexpr (numbers_only<Describe<T>>()) {
-            const Ordered ordered = in_order<Describe<T>>(taken);
-            if (ordered == Ordered::GiveUp) return false;
-            if (ordered == Ordered::Complete) {
-                sink_.template end<T>();
-                leave();
-                return true;
-            }
+        const Ordered ordered = in_order<Describe<T>>(taken);
+        if (ordered == Ordered::GiveUp) return false;
+        if (ordered == Ordered::Complete) {
+            sink_.template end<T>();
+            leave();
+            return true;
         }
         if (!record_members<T>(nullptr, nullptr, taken)) return false;
         sink_.template end<T>();
@@ -1027,50 +1111,43 @@ private:
         return true;
     }
 
-    // Whether every field of the record description D is a double, present or optional.
-    template <class D>
-    static constexpr bool numbers_only() {
-        return []<std::size_t... I>(std::index_sequence<I...>) {
-            return ((std::is_same_v<field_type_of<D, I>, double> ||
-                     std::is_same_v<field_type_of<D, I>, std::optional<double>>) &&
-                    ...);
-        }(std::make_index_sequence<field_count<D>()>{});
-    }
-
     enum class Ordered : std::uint8_t { Complete, Rest, GiveUp };
 
-    // The members of a record of numbers written in declaration order, after its opening
-    // brace: such records (positions) come by the thousand, and each of their keys is then
-    // one fixed compare.  Complete: the closing brace consumed.  Rest: the cursor is at
-    // the comma before (or, with nothing `taken`, at) a member that is not the next
-    // field, which the general loop takes from there.  The events are those of the
-    // general loop.
+    // The members of a record written in declaration order, after its opening brace (or,
+    // `after_tag`, from the comma after the tag of an internally tagged value): each key
+    // is then one fixed compare, with no look among the names.  Fields that may be left
+    // out are stepped past when the member is not theirs.  Complete: the closing brace
+    // consumed.  Rest: the cursor is at the comma before (or, with nothing `taken` and
+    // no tag, at) the first member out of that order, which the general loop takes from
+    // there.  The events are those of the general loop.
     template <class D>
-    Ordered in_order(std::uint32_t& taken) {
+    Ordered in_order(std::uint32_t& taken, bool after_tag = false) {
         Ordered ordered = Ordered::Rest;
+        const char* rest = p_;
+        bool at_key = !after_tag;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)(ordered_field<D, I>(taken, ordered) && ...);
+            (void)(ordered_field<D, I>(taken, ordered, rest, at_key) && ...);
         }(std::make_index_sequence<field_count<D>()>{});
+        if (ordered == Ordered::Rest) p_ = rest;
         return ordered;
     }
 
-    // Field I in its place; true to go on to the next field.
+    // Field I in its place; true to go on to the next field.  `rest`: where the general
+    // loop would go on; `at_key`: the cursor is past the comma before the member.
     template <class D, std::size_t I>
-    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered) {
-        constexpr std::string_view name = std::get<I>(D::fields).name;
-        const char* before = p_;
-        if constexpr (I > 0) ++p_;  // the comma after the previous field
-        if (peek() != '"' || !quoted_is(p_ + 1, name)) {
-            p_ = before;
-            return false;
+    [[gnu::always_inline]] bool ordered_field(std::uint32_t& taken, Ordered& ordered, const char*& rest,
+                                              bool& at_key) {
+        using Key = KeyText<FieldName<D>, I>;
+        if (!at_key) {
+            step_separator();
+            at_key = true;
         }
-        p_ += name.size() + 2;
+        if (peek() != '"' || !key_is<Key::bytes.size()>(Key::bytes.data())) {
+            // A field that may be left out may be followed by the next one.
+            return std::get<I>(D::fields).presence != Presence::Required;
+        }
+        step_key(Key::bytes.size());
         ordered = Ordered::GiveUp;
-        if (p_ < end_ && *p_ == ':') {
-            ++p_;
-        } else if (!take(':')) {
-            return false;
-        }
         sink_.template field<D, I>();
         if (!field_value<D, I>() || stopped()) return false;
         taken |= std::uint32_t{1} << I;
@@ -1082,6 +1159,8 @@ private:
         }
         if (c != ',') return false;
         ordered = Ordered::Rest;
+        rest = p_;
+        at_key = false;
         return true;
     }
 
@@ -1092,7 +1171,13 @@ private:
     // start: a string_view copied from a variable stays a load until after the early
     // inlining, which then left this and the tag compares below out of line.
     bool type_key() {
-        if (peek() != '"' || !quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
+        if (peek() != '"') return false;
+        using Key = KeyText<TagKeyName, 0>;
+        if (key_is<Key::bytes.size()>(Key::bytes.data())) {
+            step_key(Key::bytes.size());
+            return true;
+        }
+        if (!quoted_is(p_ + 1, std::string_view(kTagKey, sizeof kTagKey - 1))) return false;
         p_ += sizeof kTagKey + 1;
         return take(':');
     }
@@ -1154,18 +1239,16 @@ private:
     template <class E>
     [[gnu::always_inline]] bool adjacent_members(std::size_t index, bool after_tag, const char* tag_at,
                                                  const char* tag_end) {
-        using D = Describe<E>;
         bool has_content = false;
-        if (!members(after_tag, [&] {
-                if (p_ == tag_at) {
-                    p_ = tag_end;
-                    return true;
+        // The step is inlined where it is small: it runs for each tagged value, most often
+        // for its content alone, and a call was a good part of that.  A list in it would
+        // crowd out what the compiler inlines in the list.
+        if (!members(after_tag, [&] [[gnu::always_inline]] () {
+                if constexpr (holds_list<E>()) {
+                    return adjacent_member_apart<E>(index, has_content, tag_at, tag_end);
+                } else {
+                    return adjacent_member<E>(index, has_content, tag_at, tag_end);
                 }
-                auto k = name_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
-                if (!k || !take(':') || *k == 0 || (*k == 1 && has_content)) return false;
-                if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
-                has_content = true;
-                return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
             })) {
             return false;
         }
@@ -1175,6 +1258,44 @@ private:
         sink_.template enum_end<E>();
         leave();
         return true;
+    }
+
+    // One member of an adjacently tagged value of variant `index` (see adjacent_members).
+    template <class E>
+    [[gnu::always_inline]] bool adjacent_member(std::size_t index, bool& has_content, const char* tag_at,
+                                                const char* tag_end) {
+        using D = Describe<E>;
+        if (p_ == tag_at) {
+            p_ = tag_end;
+            return true;
+        }
+        auto k = key_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
+        if (!k || *k == 0 || (*k == 1 && has_content)) return false;
+        if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
+        has_content = true;
+        return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
+    }
+
+    template <class E>
+    [[gnu::noinline]] bool adjacent_member_apart(std::size_t index, bool& has_content, const char* tag_at,
+                                                 const char* tag_end) {
+        return adjacent_member<E>(index, has_content, tag_at, tag_end);
+    }
+
+    // Whether a variant of E holds a list.
+    template <class E>
+    static constexpr bool holds_list() {
+        return []<std::size_t... I>(std::index_sequence<I...>) {
+            return (list_content<Alt<E, I>>() || ...);
+        }(std::make_index_sequence<std::variant_size_v<decltype(E::v)>>{});
+    }
+    template <class A>
+    static constexpr bool list_content() {
+        if constexpr (NewtypeAlternative<A>) {
+            return model::detail::IsVector<std::remove_cvref_t<decltype(A::value)>>::value;
+        } else {
+            return false;
+        }
     }
 
     // What a tagged object whose first member is not `"type":` leaves to `lenient`; a
@@ -1319,7 +1440,16 @@ private:
                     return true;
                 } else {
                     sink_.template begin<A>();
-                    if (!record_members<A, true>()) return false;
+                    std::uint32_t taken = 0;
+                    if (peek() == ',') {
+                        const Ordered ordered = in_order<Describe<A>>(taken, true);
+                        if (ordered == Ordered::GiveUp) return false;
+                        if (ordered == Ordered::Complete) {
+                            sink_.template end<A>();
+                            return true;
+                        }
+                    }
+                    if (!record_members<A, true>(nullptr, nullptr, taken)) return false;
                     sink_.template end<A>();
                     return true;
                 }

@@ -24,13 +24,16 @@ public:
     void begin() {
         if constexpr (std::is_same_v<T, model::Node>) {
             open_[depth_++] = static_cast<std::uint32_t>(entries_.size());
-            entries_.emplace_back();
+            current_ = &entries_.emplace_back();
         }
     }
     template <class T>
     void end() {
         if constexpr (std::is_same_v<T, model::Node>) {
-            entries_[open_[--depth_]].end = static_cast<std::uint32_t>(entries_.size());
+            current_->end = static_cast<std::uint32_t>(entries_.size());
+            // The parent's entry again, where the children's may have moved it.
+            --depth_;
+            current_ = depth_ > 0 ? &entries_[open_[depth_ - 1]] : nullptr;
         }
     }
     template <auto Member>
@@ -55,12 +58,13 @@ public:
     }
 
 private:
-    NodeEntry& current() { return entries_[open_[depth_ - 1]]; }
+    NodeEntry& current() { return *current_; }
 
     NodeEntries& entries_;
     // Nodes are nested at least two brackets apart, within the walk's depth.
     std::uint32_t open_[model::fast::kMaxDepth / 2 + 1];
     std::size_t depth_ = 0;
+    NodeEntry* current_ = nullptr;  // the entry of the innermost open node
 };
 
 }  // namespace tavrik::ops

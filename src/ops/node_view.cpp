@@ -23,8 +23,9 @@ std::optional<NodeEntries> scan_nodes(std::string_view text) {
     // the general reader at once instead of after a walk up to them.
     if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return std::nullopt;
     NodeEntries entries;
-    // A node takes some 60 bytes of text at the least; most take a few hundred.
-    entries.reserve(text.size() / 256 + 4);
+    // A node takes some 60 bytes of text at the least; most take a few hundred (a plan's
+    // some 200, which a room for one in 256 bytes had the vector grow for once).
+    entries.reserve(text.size() / 128 + 4);
     LocalSink sink(entries);
     model::fast::Walker<LocalSink, false> walker(text, sink);
     if (walker.document<model::Workout>()) return entries;

@@ -76,12 +76,11 @@ struct EntryView {
     std::uint32_t index(Ref n) const { return static_cast<std::uint32_t>(n - first); }
 };
 
-// Pre-order: the node's own checks, then each child's subtree in order.  The depth is
-// bounded by the reader's nesting limit.
+// The checks of one node and of its children as its children.
 // `placed`, when given, receives the node each error is reported for, one per error.
 template <class View>
-void validate_node(const View& v, typename View::Ref node, std::vector<ValidationError>& errors,
-                   std::vector<typename View::Ref>* placed) {
+void check_node(const View& v, typename View::Ref node, std::vector<ValidationError>& errors,
+                std::vector<typename View::Ref>* placed) {
     // Cold: errors are few, and nobody asks for their nodes on the module's own path.
     auto report = [&](typename View::Ref at, std::string message) {
         errors.push_back({std::string(v.id(at)), std::move(message)});
@@ -109,6 +108,14 @@ void validate_node(const View& v, typename View::Ref node, std::vector<Validatio
             }
         });
     }
+}
+
+// Pre-order: the node's own checks, then each child's subtree in order.  The depth is
+// bounded by the reader's nesting limit.
+template <class View>
+void validate_node(const View& v, typename View::Ref node, std::vector<ValidationError>& errors,
+                   std::vector<typename View::Ref>* placed) {
+    check_node(v, node, errors, placed);
     v.each_child(node, [&](typename View::Ref child) { validate_node(v, child, errors, placed); });
 }
 
@@ -124,9 +131,11 @@ std::vector<ValidationError> validate(const model::Workout& workout, std::vector
 
 std::vector<ValidationError> validate(const NodeEntries& nodes) {
     std::vector<ValidationError> errors;
-    if (!nodes.empty()) {
-        validate_node(EntryView{nodes.data()}, nodes.data(), errors,
-                      static_cast<std::vector<EntryView::Ref>*>(nullptr));
+    // The entries are in pre-order already: one pass over them meets the nodes in the
+    // order of validate_node(), without its recursion.
+    const EntryView view{nodes.data()};
+    for (const NodeEntry& node : nodes) {
+        check_node(view, &node, errors, static_cast<std::vector<EntryView::Ref>*>(nullptr));
     }
     return errors;
 }
