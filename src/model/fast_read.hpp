@@ -115,12 +115,9 @@ struct NoSink {
     // A unit variant given with a null content.
     template <class E>
     void unit_null() {}
-    // A tagged value of enumeration E whose tag is not its first member, before its
-    // variant; the events that follow are those of the tag first.
-    template <class E>
-    void tag_later() {}
-    // Then, once its tag is read: where its members start (after the brace) and the tag's
-    // member, from its key to the end of its value.
+    // A tagged value whose tag is not its first member, once its tag is read: where its
+    // members start (after the brace) and the tag's member, from its key to the end of its
+    // value.  The events that follow are those of the tag first.
     void tag_moved(const char*, const char*, const char*) {}
     // A member name or tag written with escapes, read decoded.
     void escaped_name() {}
@@ -1331,8 +1328,7 @@ private:
 
     // The tag of a tagged object whose first member is not its tag, found by a skip over
     // the members before it from `open` (after the brace).  On success `tag_at` is the key
-    // of the tag, the cursor is after its value, and the sink has heard tag_later() and
-    // the variant.  A member before the tag that is not a value gives up, as does an
+    // of the tag, the cursor is after its value, and the sink has heard the variant.  A member before the tag that is not a value gives up, as does an
     // object without a tag.
     template <class E>
     std::optional<std::size_t> tag_ahead(const char* open, const char*& tag_at) {
@@ -1343,10 +1339,7 @@ private:
             tag_at = p_;
             auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
             if (!k || !take(':')) return std::nullopt;
-            if (*k == 0) {
-                sink_.template tag_later<E>();
-                return tag<E>();
-            }
+            if (*k == 0) return tag<E>();
             if (!any()) return std::nullopt;
             if (peek() != ',') return std::nullopt;
             ++p_;

@@ -274,8 +274,6 @@ public:
         written_ = false;
     }
     // The writer puts the tag first: a tag written later is moved there (see TagsFirst).
-    template <class E>
-    void tag_later() {}
     void tag_moved(const char* inside, const char* tag_at, const char* tag_end) {
         if (written_) moves_.push_back({inside, tag_at, tag_end});
     }
