@@ -1171,7 +1171,10 @@ Table lap_columns(const model::Workout& workout) {
 std::optional<Table> walk_lap_columns(std::string_view text) {
     if (!walkable(text)) return std::nullopt;
     LapSink sink;
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    // Lenient at once, as the stream walk: a strict walk would hand tags not first to a
+    // lenient one anyway, and two walks per sink double this unit's compile for a few
+    // percent of a call.
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return sink.table();
 }
 
@@ -1187,7 +1190,7 @@ std::optional<Table> walk_set_columns(std::string_view text) {
     model::Arena arena;
     model::Arena::Scope scope(arena);
     SetSink sink;
-    if (!model::fast::walk<model::Workout>(text, sink)) return std::nullopt;
+    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return sink.table();
 }
 
