@@ -2,8 +2,9 @@
 // with the general reading alone, which must agree; walk it for its node entries, which
 // when the walk accepts must give the general reading's validation and count, and take its
 // stream, lap and set columns, which when those walks accept must be the general reading's
-// bit for bit; for
-// every document that reads, check
+// bit for bit, and where one of these walks gives up at a fault of the grammar that it
+// words without the general reading, the error must be that reading's, message and
+// position; for every document that reads, check
 // that writing it is a fixed point of read-then-write and that validation and counting
 // give the same answers for the written text as for the original.  For every document
 // that does not read, check that the error says what and where.  The observed read (the
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,7 @@
 #include "model/arena.hpp"
 #include "model/document.hpp"
 #include "model/emit.hpp"
+#include "model/fast_read.hpp"
 #include "model/fast_write.hpp"
 #include "model/survey.hpp"
 #include "model/write.hpp"
@@ -394,8 +397,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("fast and general reading give different documents", text);
     }
     // The walk without a model may give up on anything, but what it accepts the general
-    // reading accepts, with the same validation errors and the same count.
-    if (auto nodes = tavrik::ops::scan_nodes(text)) {
+    // reading accepts, with the same validation errors and the same count; and a fault it
+    // words where it gave up is the general reading's error, message and position.
+    const auto same_fault = [&](const std::optional<tavrik::json::Error>& fault, const char* what) {
+        if (!fault) return;
+        if (general) fail(what, "the general reading accepts the text");
+        if (fault->display() != general.error().display()) {
+            fail(what, fault->display() + "\n--- general ---\n" + general.error().display());
+        }
+    };
+    if (auto scan = tavrik::ops::scan_nodes(text); scan.nodes) {
+        const auto& nodes = scan.nodes;
         if (!general) fail("the node walk accepts what the general reading refuses", general.error().display());
         if (displays(tavrik::ops::validate(*nodes)) != displays(tavrik::ops::validate(*general))) {
             fail("the node walk and the general reading validate differently", text);
@@ -403,6 +415,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (tavrik::ops::count_sets(*nodes) != tavrik::ops::count_sets(*general)) {
             fail("the node walk and the general reading count differently", text);
         }
+    } else {
+        same_fault(scan.fault, "the node walk words a fault otherwise than the general reading");
     }
     // The stream columns taken straight from the text: what that walk accepts, the general
     // reading accepts, and its columns are the ones made from the general reading's
@@ -450,7 +464,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {
             TreeBackend backend(objects);
             tavrik::python::BuildSink<TreeBackend> sink(backend, entries);
-            if (tavrik::model::fast::walk<tavrik::model::Workout, true>(text, sink) && !sink.failed()) {
+            tavrik::model::fast::Walker<tavrik::python::BuildSink<TreeBackend>, true> walker(text, sink);
+            const bool walked = walker.document<tavrik::model::Workout>();
+            if (!walked) {
+                same_fault(tavrik::model::fast::grammar_fault(text, walker),
+                           "the builder's walk words a fault otherwise than the general reading");
+            }
+            if (walked && !sink.failed()) {
                 Obj* built = sink.take();
                 if (built == nullptr) fail("the builder accepts but has no result", text);
                 if (!general) fail("the builder accepts what the general reading refuses", general.error().display());
@@ -476,7 +496,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_double_tokens(text);
     {
         tavrik::json::Writer direct;
-        if (tavrik::model::write_written_form(text, direct)) {
+        std::optional<tavrik::json::Error> fault;
+        const bool wrote = tavrik::model::write_written_form(text, direct, fault);
+        same_fault(fault, "the direct writing words a fault otherwise than the general reading");
+        if (wrote) {
             if (!general) fail("the direct writing accepts what the general reading refuses", general.error().display());
             const std::string expected = tavrik::model::write_document(*general);
             if (direct.view() != expected) fail("the direct writing differs from the general one", text);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <expected>
+#include <optional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -29,6 +30,24 @@ using Result = std::expected<T, Error>;
 using Status = std::expected<void, Error>;
 
 inline constexpr int kEof = -1;
+
+// Where a walk over a document gave up at a byte that the grammar of JSON alone may
+// refuse, having taken everything before it: the `offset` of that byte, `value` when a
+// value begins there, `skipped` when it lies inside a value that the typed reading may
+// skip rather than read (see grammar_fault_at()).
+struct Stop {
+    std::size_t offset;
+    bool value;
+    bool skipped;
+};
+
+// The error that the general reading of `text` meets first, when the grammar refuses what
+// stands at the stop: the text is read from its start as a value read in full (nesting
+// budget taken, numbers converted), building nothing, up to the stop, so the message and
+// the position are the reader's own (defined with the typed sources, whose steps it takes).  Nothing when the grammar takes what stands there,
+// refuses something before it, or would word it otherwise in a skipped value: the typed
+// reading then has to tell.
+std::optional<Error> grammar_fault_at(std::string_view text, const Stop& stop);
 
 // Offset of the first quote, backslash or control byte at or after `i`, or `size`:
 // sixteen bytes at a time where SSE2 is there, else eight by arithmetic on a word.

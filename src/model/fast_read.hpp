@@ -260,10 +260,17 @@ public:
     // Where a walk that gave up stopped.
     const char* stopped_at() const { return p_; }
 
+    // Whether the walk gave up at a byte that the grammar alone may refuse, having taken
+    // everything before it (for json::grammar_fault_at()); nothing for any other give-up.
+    std::optional<json::Stop> grammar_stop() const {
+        if (refused_ == nullptr || refused_ != p_) return std::nullopt;
+        return json::Stop{static_cast<std::size_t>(p_ - begin_), refused_value_, refused_skipped_};
+    }
+
     // One value of type T and then only whitespace.
     template <class T>
     bool document() {
-        return value<T, nullptr>() && peek() == json::kEof;
+        return value<T, nullptr>() && (peek() == json::kEof || refuse());
     }
 
 private:
@@ -351,6 +358,17 @@ private:
         return true;
     }
 
+    // Gives up at the cursor, where the grammar decides what may stand (a value begins
+    // there, `value`) and everything before it was taken: the general reader refuses the
+    // same byte first, if the grammar does.  Only where no typed check of what comes before
+    // is left undone.
+    [[gnu::cold]] bool refuse(bool value = false) {
+        refused_ = p_;
+        refused_value_ = value;
+        refused_key_ = kNoKey;
+        return false;
+    }
+
     // Whether the sink has seen enough to know that the walk is of no more use to it.
     bool stopped() const {
         if constexpr (requires { sink_.stopped(); }) {
@@ -385,7 +403,10 @@ private:
             ++p_;  // past the quote: a key of a map or a free value, no name for worth_lenient()
             return std::nullopt;
         }
-        if (!take(':')) return std::nullopt;
+        if (!take(':')) {
+            refuse();
+            return std::nullopt;
+        }
         return k;
     }
 
@@ -402,7 +423,10 @@ private:
     bool any_told(Tell&& tell) {
         peek();
         const char* from = p_;
-        if (!any()) return false;
+        if (!any()) {
+            refused_skipped_ = true;  // a free value is read, an unknown member's skipped
+            return false;
+        }
         tell(from, static_cast<const char*>(p_));
         return true;
     }
@@ -410,9 +434,9 @@ private:
     template <bool Value>
     bool number(json::Number& n) {
         const int c = peek();
-        if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
+        if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return refuse(true);
         const char* stop = json::scan_plain_number<Value>(p_, end_, n);
-        if (stop == nullptr) return false;
+        if (stop == nullptr) return refuse(true);
         p_ = stop;
         return true;
     }
@@ -468,6 +492,7 @@ private:
             if constexpr (Lenient) {
                 return escaped_name_at<count>(name);
             } else {
+                refuse(true);  // an escape, for a lenient walk, or a fault in the string
                 return std::nullopt;
             }
         }
@@ -498,7 +523,12 @@ private:
             return index;
         }
         auto other = name_at<count>(name);
-        if (!other || !take(':')) return std::nullopt;
+        if (!other) return std::nullopt;
+        if (!take(':')) {
+            refuse();
+            refused_key_ = *other;  // for the caller to judge: a repeated name is refused first
+            return std::nullopt;
+        }
         return other;
     }
 
@@ -595,19 +625,20 @@ private:
             return true;
         }
         if (first_done) {
-            if (c != ',') return false;
+            if (c != ',') return refuse();
             step_separator();
             c = peek();
         }
         for (;;) {
-            if (c != '"' || !on_member() || stopped()) return false;
+            if (c != '"') return refuse();
+            if (!on_member() || stopped()) return false;
             c = peek();
             if (c == ',') {
                 step_separator();
                 c = peek();
                 continue;
             }
-            if (c != '}') return false;
+            if (c != '}') return refuse();
             ++p_;
             return true;
         }
@@ -617,10 +648,10 @@ private:
     // and the skipping of unknown members, so it accepts nothing that either refuses.
     bool any() {
         switch (peek()) {
-            case '"': return string().has_value();
-            case 'n': return literal("null");
-            case 't': return literal("true");
-            case 'f': return literal("false");
+            case '"': return string().has_value() || refuse(true);
+            case 'n': return literal("null") || refuse(true);
+            case 't': return literal("true") || refuse(true);
+            case 'f': return literal("false") || refuse(true);
             case '[': {
                 if (!enter()) return false;
                 if (peek() == ']') {
@@ -635,7 +666,7 @@ private:
                         ++p_;
                         continue;
                     }
-                    if (c != ']') return false;
+                    if (c != ']') return refuse();
                     ++p_;
                     leave();
                     return true;
@@ -659,9 +690,9 @@ private:
     bool value() {
         using namespace model::detail;
         if constexpr (std::is_same_v<T, Text>) {
-            if (peek() != '"') return false;
+            if (peek() != '"') return refuse(true);
             auto s = string();
-            if (!s) return false;
+            if (!s) return refuse(true);
             sink_.template text<Member>(*s);
             return true;
         } else if constexpr (std::is_same_v<T, double> || std::is_same_v<T, std::uint32_t> ||
@@ -671,7 +702,7 @@ private:
             return any_told([&](const char* b, const char* e) { sink_.template free_value<Member>(b, e); });
         } else if constexpr (IsOptional<T>::value) {
             if (peek() == 'n') {
-                if (!literal("null")) return false;
+                if (!literal("null")) return refuse(true);
                 sink_.template null<Member>();
                 return true;
             }
@@ -679,7 +710,8 @@ private:
         } else if constexpr (IsVector<T>::value) {
             return list<typename T::value_type, Member>();
         } else if constexpr (IsSortedMap<T>::value) {
-            if (peek() != '{' || !enter()) return false;
+            if (peek() != '{') return refuse(true);
+            if (!enter()) return false;
             sink_.template map_begin<Member>();
             std::size_t n = 0;
             if (!members(false, [&] {
@@ -719,7 +751,7 @@ private:
     [[gnu::always_inline]] bool typed_number() {
         if constexpr (!at_token) {
             const int c = peek();
-            if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return false;
+            if (c != '-' && static_cast<unsigned>(c - '0') >= 10) return refuse(true);
         }
         if constexpr (std::is_same_v<T, double> && takes_reals<Sink>()) {
             double v;
@@ -731,7 +763,7 @@ private:
         }
         if constexpr (std::is_same_v<T, double> && !kWantsNumbers) {
             const char* stop = json::skip_short_double(p_, end_);
-            if (stop == nullptr) return false;
+            if (stop == nullptr) return refuse(true);
             sink_.template double_token<Member>(p_, stop);
             p_ = stop;
         } else {
@@ -739,7 +771,7 @@ private:
             const char* stop = nullptr;
             if constexpr (std::is_same_v<T, double>) stop = json::scan_short_number(p_, end_, n);
             if (stop == nullptr) stop = json::scan_plain_number<true>(p_, end_, n);
-            if (stop == nullptr) return false;
+            if (stop == nullptr) return refuse(true);
             if constexpr (!std::is_same_v<T, double>) {
                 if (n.kind != json::Number::Kind::Unsigned || n.u > std::numeric_limits<T>::max()) return false;
             }
@@ -879,7 +911,8 @@ private:
 
     template <class E, auto Member>
     bool list() {
-        if (peek() != '[' || !enter()) return false;
+        if (peek() != '[') return refuse(true);
+        if (!enter()) return false;
         sink_.template list_begin<Member>();
         std::size_t n = 0;
         if (peek() == ']') {
@@ -920,7 +953,7 @@ private:
                     step_separator();
                     continue;
                 }
-                if (c != ']') return false;
+                if (c != ']') return refuse();
                 ++p_;
                 break;
             }
@@ -1076,7 +1109,14 @@ private:
                 }
             }
             const auto index = field_key<D>();
-            if (!index) return false;
+            if (!index) {
+                // A key without its colon: a repeated field, or a second tag, is refused first.
+                if (refused_key_ < field_count<D>() ? (seen >> refused_key_ & 1) != 0
+                                                     : refused_key_ != kNoKey && after_tag && other_ == kTagKey) {
+                    refused_ = nullptr;
+                }
+                return false;
+            }
             if (*index == field_count<D>()) {
                 return !(after_tag && other_ == kTagKey) &&
                        any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
@@ -1091,7 +1131,8 @@ private:
 
     template <class T>
     bool record() {
-        if (peek() != '{' || !enter()) return false;
+        if (peek() != '{') return refuse(true);
+        if (!enter()) return false;
         sink_.template begin<T>();
         if (stopped()) return false;
         std::uint32_t taken = 0;
@@ -1154,7 +1195,7 @@ private:
             if ((taken & required_mask<D>()) == required_mask<D>()) ordered = Ordered::Complete;
             return false;
         }
-        if (c != ',') return false;
+        if (c != ',') return refuse();
         ordered = Ordered::Rest;
         rest = p_;
         at_key = false;
@@ -1221,7 +1262,8 @@ private:
     // {"type": name, <content key>: content} with the tag first.
     template <class E>
     bool adjacent() {
-        if (peek() != '{' || !enter()) return false;
+        if (peek() != '{') return refuse(true);
+        if (!enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
         if (!type_key()) return tag_not_first<E, false>(open, [&] { return adjacent_tag_ahead<E>(open); });
@@ -1267,7 +1309,12 @@ private:
             return true;
         }
         auto k = key_at<2>([](auto i) { return i() == 0 ? std::string_view(kTagKey, sizeof kTagKey - 1) : D::content_key; });
-        if (!k || *k == 0 || (*k == 1 && has_content)) return false;
+        if (!k) {
+            // A key without its colon: a second tag or content is refused first.
+            if (refused_key_ == 0 || (refused_key_ == 1 && has_content)) refused_ = nullptr;
+            return false;
+        }
+        if (*k == 0 || (*k == 1 && has_content)) return false;
         if (*k == 2) return any_told([&](const char* b, const char* e) { sink_.unknown(other_, b, e); });
         has_content = true;
         return dispatch<E>(index, [&]<std::size_t I>() { return content<E, I>(); });
@@ -1323,6 +1370,10 @@ private:
         }
         p_ = lenient.p_;
         depth_ = lenient.depth_;
+        refused_ = lenient.refused_;
+        refused_key_ = lenient.refused_key_;
+        refused_value_ = lenient.refused_value_;
+        refused_skipped_ = lenient.refused_skipped_;
         return ok;
     }
 
@@ -1332,6 +1383,13 @@ private:
     // object without a tag.
     template <class E>
     std::optional<std::size_t> tag_ahead(const char* open, const char*& tag_at) {
+        auto index = tag_ahead_walk<E>(open, tag_at);
+        // The members passed are checked only once the tag is known.
+        if (!index) refused_ = nullptr;
+        return index;
+    }
+    template <class E>
+    std::optional<std::size_t> tag_ahead_walk(const char* open, const char*& tag_at) {
         p_ = open;
         int c = peek();
         for (;;) {
@@ -1408,7 +1466,8 @@ private:
     // {"type": name, ...the variant's own members} with the tag first.
     template <class E>
     bool internal() {
-        if (peek() != '{' || !enter()) return false;
+        if (peek() != '{') return refuse(true);
+        if (!enter()) return false;
         sink_.template enum_begin<E>();
         const char* open = p_;
         if (!type_key()) return tag_not_first<E, true>(open, [&] { return internal_tag_ahead<E>(open); });
@@ -1486,6 +1545,11 @@ private:
     const char* end_;
     int depth_ = 0;
     std::string_view other_;  // the last key that name_at found among none of its names
+    const char* refused_ = nullptr;  // see refuse()
+    static constexpr std::size_t kNoKey = ~std::size_t{0};
+    std::size_t refused_key_ = kNoKey;  // the name whose colon is missing at refused_
+    bool refused_value_ = false;
+    bool refused_skipped_ = false;  // given up inside a free or unknown member's value
     char scratch_[64];        // a name with escapes, decoded
     Sink& sink_;
 };
@@ -1527,6 +1591,16 @@ template <class T, bool Lenient = false, class Sink>
 bool walk(std::string_view text, Sink& sink) {
     Walker<Sink, Lenient> walker(text, sink);
     return walker.template document<T>();
+}
+
+// The error that the general reading of `text` meets first, when the walk gave up at a
+// fault of the JSON grammar that nothing before it outranks: the walk took everything
+// before, so no typed fault comes earlier.  Nothing for any other give-up.
+template <class W>
+std::optional<json::Error> grammar_fault(std::string_view text, const W& walker) {
+    const std::optional<json::Stop> stop = walker.grammar_stop();
+    if (!stop) return std::nullopt;
+    return json::grammar_fault_at(text, *stop);
 }
 
 // Whether the text ends as an object does, with a closing brace and whitespace after it.

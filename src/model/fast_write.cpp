@@ -304,12 +304,22 @@ private:
 }  // namespace
 
 bool write_written_form(std::string_view text, json::Writer& writer) {
+    std::optional<json::Error> fault;
+    return write_written_form(text, writer, fault);
+}
+
+bool write_written_form(std::string_view text, json::Writer& writer, std::optional<json::Error>& fault) {
     // A backslash is an escape, which the writer writes otherwise or the walk leaves to
     // the general reader, or it is outside a string: either way the walk would be in vain,
     // and it could meet it only at the end.
     if (std::memchr(text.data(), '\\', text.size()) != nullptr || !fast::ends_as_object(text)) return false;
     WrittenForm form(text);
-    if (!fast::walk<Workout, false>(text, form) || !form.written()) return false;
+    fast::Walker<WrittenForm, false> walker(text, form);
+    if (!walker.document<Workout>()) {
+        fault = fast::grammar_fault(text, walker);
+        return false;
+    }
+    if (!form.written()) return false;
     if (form.moves().empty()) {
         writer.reindent(text, form.doubles_to_write());
     } else {

@@ -1,8 +1,10 @@
 // Writing a workout text that is already in written form without reading it into a model.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
+#include "json/error.hpp"
 #include "json/writer.hpp"
 
 namespace tavrik::model {
@@ -14,5 +16,8 @@ namespace tavrik::model {
 // those differ.  False, with the writer as it was, for any other text: the caller then
 // reads it into a model and writes that.
 bool write_written_form(std::string_view text, json::Writer& writer);
+// The same, and when the walk stopped at a fault of the JSON grammar that the general
+// reading meets first, `fault` is set to that reading's error.
+bool write_written_form(std::string_view text, json::Writer& writer, std::optional<json::Error>& fault);
 
 }  // namespace tavrik::model

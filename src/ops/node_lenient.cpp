@@ -16,12 +16,13 @@ struct LenientSink : EntrySink {
 
 // Apart from scan_nodes(), whose walk the lenient one would otherwise slow down: the
 // compiler inlines less into a unit that holds both.
-std::optional<NodeEntries> scan_nodes_lenient(std::string_view text) {
+NodeScan scan_nodes_lenient(std::string_view text) {
     NodeEntries entries;
     entries.reserve(text.size() / 256 + 4);
     LenientSink sink(entries);
-    if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
-    return entries;
+    model::fast::Walker<LenientSink, true> walker(text, sink);
+    if (walker.document<model::Workout>()) return {std::move(entries), std::nullopt};
+    return {std::nullopt, model::fast::grammar_fault(text, walker)};
 }
 
 }  // namespace tavrik::ops

@@ -18,19 +18,19 @@ struct LocalSink : EntrySink {
 };
 }  // namespace
 
-std::optional<NodeEntries> scan_nodes(std::string_view text) {
+NodeScan scan_nodes(std::string_view text) {
     // The walk gives up on escapes but in names and tags, so a text with others goes to
     // the general reader at once instead of after a walk up to them.
-    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return std::nullopt;
+    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return {};
     NodeEntries entries;
     // A node takes some 60 bytes of text at the least; most take a few hundred (a plan's
     // some 200, which a room for one in 256 bytes had the vector grow for once).
     entries.reserve(text.size() / 128 + 4);
     LocalSink sink(entries);
     model::fast::Walker<LocalSink, false> walker(text, sink);
-    if (walker.document<model::Workout>()) return entries;
-    if (!model::fast::worth_lenient(text, walker.stopped_at())) return std::nullopt;
-    return scan_nodes_lenient(text);
+    if (walker.document<model::Workout>()) return {std::move(entries), std::nullopt};
+    if (model::fast::worth_lenient(text, walker.stopped_at())) return scan_nodes_lenient(text);
+    return {std::nullopt, model::fast::grammar_fault(text, walker)};
 }
 
 }  // namespace tavrik::ops

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "json/error.hpp"
 #include "model/workout.hpp"
 
 namespace tavrik::ops {
@@ -41,11 +42,17 @@ struct NodeEntry {
 
 using NodeEntries = std::vector<NodeEntry>;
 
-// The nodes of a workout text in its common form, or nothing when the text has to be read
-// the general way (which also words any error in it).  The entries point into `text`.
-std::optional<NodeEntries> scan_nodes(std::string_view text);
+// What a walk of a workout text found: its nodes, when the text is in its common form; or
+// the first error of its general reading, when that is a fault of the JSON grammar where
+// the walk stopped; or neither, when the text has to be read the general way.
+struct NodeScan {
+    std::optional<NodeEntries> nodes;  // pointing into the text
+    std::optional<json::Error> fault;
+};
+
+NodeScan scan_nodes(std::string_view text);
 // The same walk taking escaped names and tags not first, for a text that scan_nodes()
 // gave up on for them.
-std::optional<NodeEntries> scan_nodes_lenient(std::string_view text);
+NodeScan scan_nodes_lenient(std::string_view text);
 
 }  // namespace tavrik::ops

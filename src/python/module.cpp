@@ -29,6 +29,9 @@ namespace tavrik::python {
 
 namespace {
 
+// A text the reading refuses.
+Outcome parse_error(const json::Error& error) { return fail(PyExc_ValueError, "parse error: " + error.display()); }
+
 // What each function does with a workout that was read.
 using Step = Outcome (*)(const model::Workout& workout, std::string_view text);
 
@@ -100,7 +103,11 @@ Outcome to_json_step(const model::Workout& workout, std::string_view text) {
 
 // A text already in written form is written without a model; nothing for any other.
 std::optional<Outcome> to_json_text_step(std::string_view text) {
-    return with_kept_writer(text, [&](json::Writer& writer) { return model::write_written_form(text, writer); });
+    std::optional<json::Error> fault;
+    std::optional<Outcome> written =
+        with_kept_writer(text, [&](json::Writer& writer) { return model::write_written_form(text, writer, fault); });
+    if (fault) return parse_error(*fault);
+    return written;
 }
 
 // The same two on the node entries of a text walked in its common form, without a model.
@@ -163,7 +170,8 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
             return std::unexpected(std::move(text.error()));
         }
         // The common form needs no model; anything else, errors included, is read the
-        // general way from the start.
+        // general way from the start.  A fault of the grammar right where the walk stopped
+        // is the exception: nothing before it comes first, so no typed reading is needed.
         if constexpr (text_steps[I] != nullptr) {
             if (std::optional<Outcome> answer = text_steps[I](*text)) {
                 return std::move(*answer);
@@ -171,15 +179,17 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         }
         if constexpr (nodes_steps[I] != nullptr) {
             if (reader_mode != ReaderMode::General) {
-                if (std::optional<ops::NodeEntries> nodes = ops::scan_nodes(*text)) {
-                    return nodes_steps[I](*nodes);
-                }
+                ops::NodeScan scan = ops::scan_nodes(*text);
+                if (scan.nodes) return nodes_steps[I](*scan.nodes);
+                if (scan.fault) return parse_error(*scan.fault);
             }
         }
         if constexpr (steps[I] == parse_workout_step) {
             if (reader_mode != ReaderMode::General) {
-                if (PyRef parsed = parse_fast(*text)) return parsed;
+                std::optional<json::Error> fault;
+                if (PyRef parsed = parse_fast(*text, fault)) return parsed;
                 if (reader_mode == ReaderMode::Fast) return fail(PyExc_RuntimeError, "the fast read gave up");
+                if (fault) return parse_error(*fault);
             }
         }
         // The tree lives in this arena and is gone before it is.
@@ -187,7 +197,7 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         model::Arena::Scope scope(arena);
         auto workout = model::read_document(*text, {.keep_samples = needs_samples(function.step)});
         if (!workout) {
-            return fail(PyExc_ValueError, "parse error: " + workout.error().display());
+            return parse_error(workout.error());
         }
         return function.step(*workout, *text);
     });

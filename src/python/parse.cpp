@@ -149,7 +149,7 @@ private:
 
 void forget_parse_caches() { PyBackend::forget(); }
 
-PyRef parse_fast(std::string_view text) {
+PyRef parse_fast(std::string_view text, std::optional<json::Error>& fault) {
     // An escape in a string other than a name or a tag makes the walk give up, and a
     // backslash outside a string makes the general reading refuse the text: either way
     // building first would be wasted.
@@ -166,8 +166,13 @@ PyRef parse_fast(std::string_view text) {
         BuildSink<PyBackend> sink(backend, entries);
         // Escaped names need the lenient walk; without them the strict walk is the
         // quicker, and it hands tags not first over to a lenient one itself.
-        const bool walked = escaped ? model::fast::walk<model::Workout, true>(text, sink)
-                                    : model::fast::walk<model::Workout, false>(text, sink);
+        const auto walk = [&]<bool Lenient>() {
+            model::fast::Walker<BuildSink<PyBackend>, Lenient> walker(text, sink);
+            if (walker.template document<model::Workout>()) return true;
+            fault = model::fast::grammar_fault(text, walker);
+            return false;
+        };
+        const bool walked = escaped ? walk.template operator()<true>() : walk.template operator()<false>();
         if (walked && !sink.failed() && ops::validate(entries).empty()) {
             result = sink.take();
         }
