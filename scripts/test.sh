@@ -13,9 +13,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/python.sh
 bash scripts/install.sh
 python=$(tavrik_venv)/bin/python
-# One worker per core, whole files to a worker: the files' shared fixtures (the hook
-# repository pre-commit builds, the toy reader) are then made once.  -n0 runs in-process.
-pytest=(-m pytest tests -q -n auto --dist loadfile)
+# One worker per core, tests handed out one by one; the tests that share a file's fixture
+# (the hook repository pre-commit builds, the toy reader) stay together, see conftest.py.
+# -n0 runs in-process.
+pytest=(-m pytest tests -q -n auto --dist loadgroup)
 # The tests marked slow (a second build of the module, minute-long runs) run in CI; locally
 # only when asked for, e.g. ./scripts/test.sh -m "slow or not slow" (a later -m wins).
 if [ "${CI:-}" != true ]; then

@@ -36,7 +36,7 @@ python=$PWD/$out/venv/bin/python
 # From inside the unpacked sdist, where no built module lies around: the tests import the
 # installed wheel.
 # The slow tests ran against the stages' own builds; here they would only build again.
-(cd "$tree" && "$python" -m pytest tests -q -n auto --dist loadfile -m "not slow" "$@")
+(cd "$tree" && "$python" -m pytest tests -q -n auto --dist loadgroup -m "not slow" "$@")
 
 expected="cp312-manylinux_x86_64 cp313-manylinux_x86_64 cp312-manylinux_aarch64 cp313-manylinux_aarch64
 cp312-macosx_x86_64 cp312-macosx_arm64 cp313-macosx_x86_64 cp313-macosx_arm64

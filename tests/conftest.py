@@ -57,3 +57,14 @@ def table(*rows):
 UNDER_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
 no_sanitizer = pytest.mark.skipif(
     UNDER_SANITIZER, reason="spawns builds or worker processes, which inherit the preloaded libasan")
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_collection_modifyitems(config, items):
+    """Under pytest-xdist's loadgroup, tests go to workers one by one, save that the tests of
+    a file that share a module-wide fixture (a build through pre-commit, a compiled toy
+    reader, a Dask cluster, a checker's run) stay on one worker, which makes it once."""
+    for item in items:
+        definitions = getattr(getattr(item, "_fixtureinfo", None), "name2fixturedefs", {})
+        if any(defs and defs[-1].scope == "module" for defs in definitions.values()):
+            item.add_marker(pytest.mark.xdist_group(item.module.__name__))
