@@ -353,7 +353,12 @@ inline constexpr std::ptrdiff_t kListedSampleRoom = 24;
         // The point is the lowest bit of `other`: the fraction's digits run to the next.
         const auto stop = static_cast<unsigned>(__builtin_ctz(other & (other - 1)));
         const unsigned fraction = stop - whole - 1;
-        if (fraction - 1 > 7 || whole + fraction > 15) return nullptr;
+        if (fraction - 1 > 7) return nullptr;
+        if (fraction == 1 && q[whole + 1] == '0') {
+            // "94.0", the commonest: the whole number, which m / 10 would give too.
+            out = static_cast<double>(static_cast<std::int64_t>(fold_digits(w << (64 - 8 * whole))));
+            return q + stop;
+        }
         std::uint64_t f;
         std::memcpy(&f, q + whole + 1, 8);
         f -= zeros;
@@ -362,6 +367,7 @@ inline constexpr std::ptrdiff_t kListedSampleRoom = 24;
             // Both runs in one word, top-aligned, the point left out between them.
             m = fold_digits(((w << (64 - 8 * whole)) >> (8 * fraction)) | (f << (64 - 8 * fraction)));
         } else {
+            if (whole + fraction > 15) return nullptr;
             static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
             // At most fifteen digits: below 2^53, so the double of m is exact.
             m = fold_digits(w << (64 - 8 * whole)) * scale[fraction] + digit_values(f, fraction);

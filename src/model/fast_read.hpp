@@ -854,16 +854,17 @@ private:
         const char* const fast = end_ - p > kRoom ? end_ - kRoom : p;
         for (;;) {
             double v;
-            if (p < fast && at != limit) [[likely]] {
+            // A sample takes two bytes at least: before `bound` the room holds the next.
+            const char* const bound = fast - p < 2 * (limit - at) ? fast : p + 2 * (limit - at);
+            while (p < bound) {
                 // The usual sample and "," or ", " after it, or ",\n" and an indent.
-                if (const char* stop = json::scan_listed_sample(p, v); stop != nullptr && *stop == ',') [[likely]] {
-                    *at++ = v;
-                    const auto next = static_cast<unsigned char>(stop[1]);
-                    p = stop + 1 + (next == ' ');
-                    if (next == '\n') {
-                        if (const char* q = after_indent(stop + 2)) p = q;
-                    }
-                    continue;
+                const char* stop = json::scan_listed_sample(p, v);
+                if (stop == nullptr || *stop != ',') break;
+                *at++ = v;
+                const auto next = static_cast<unsigned char>(stop[1]);
+                p = stop + 1 + (next == ' ');
+                if (next == '\n') {
+                    if (const char* q = after_indent(stop + 2)) p = q;
                 }
             }
             // Anything else, the last sample included, one step at a time; whitespace
