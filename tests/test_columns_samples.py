@@ -181,3 +181,65 @@ def test_a_position_cut_short_by_the_end_of_the_text():
             assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
             continue
         assert rows(columns.streams(text, ragged="pad")) == expected
+
+
+# Tokens around the edges of the short scans: longest runs on each side, runs that go on
+# past what one load sees (with and without a sign), exponents, leading zeros, and
+# signed zeros; each is read as Python reads it, or handed to the reader unharmed.
+EDGE_TOKENS = [
+    "0", "0.0", "-0.0", "0.5", "7", "-7", "12345678", "-12345678", "123456789", "12345678.1234567",
+    "-12345678.1234567", "1234567.12345678", "-1234567.12345678", "-1234567.123456789", "1.123456789012345",
+    "99999999.9999999", "0.00000001", "1.5e3", "-2E-2", "1e0", "4.25e+1", "1.0", "10.5", "9007199254740993",
+    "0.1", "-0.1", "123.456",
+]
+
+
+@pytest.mark.parametrize("layout", ["compact", "spaced", "indented"])
+def test_samples_of_every_edge_shape_in_each_layout(layout):
+    # The fast steps take a sample with the "," or ", " or ",\n" and indent after it; the
+    # positions of most writers, `{"lat": 1.5, "lng": 2}`, are matched as fixed bytes.
+    rng = random.Random(3)
+    tokens = EDGE_TOKENS + [token(rng, whole, fraction, sign) for whole, fraction, sign in SHAPES]
+    rng.shuffle(tokens)
+    separator = {"compact": ",", "spaced": ", ", "indented": ",\n            "}[layout]
+    colon = ":" if layout == "compact" else ": "
+    positions = []
+    for i in range(0, len(tokens) - 2, 3):
+        members = [f'"lat"{colon}{tokens[i]}', f'"lng"{colon}{tokens[i + 1]}']
+        if i % 2 == 0:
+            members.append(f'"altitude"{colon}{tokens[i + 2]}')
+        positions.append("{" + separator.join(members) + "}")
+    listed = "[" + separator.join(tokens) + "]"
+    table = walked_rows(ride(listed, listed, "[" + separator.join(positions) + "]"))
+    assert [row["Power"] for row in table] == [float(t).hex() for t in tokens]
+    assert [row["Position"]["lng"] for row in table[:len(positions)]] == [
+        float(tokens[i + 1]).hex() for i in range(0, 3 * len(positions), 3)]
+
+
+@pytest.mark.parametrize("entry", [
+    '{"lat": 1.5, "lng": 2.5, "altitude": 3.5, "lat": 1}', '{"lat": 1.5, "lng": 2.5, "lat": 3.5}',
+    '{"lat": 1.5, "lng": 2.5,}', '{"lat": 1.5}', '{"lat": 1.5, "altitude": 2}', '{"lat": 1.5, "lng": 2.5.5}',
+    '{"lat": 1.5, "lng": -}', '{"lat": 01, "lng": 2}', '{"lat": 1., "lng": 2}', '{"lat": 1.5, "lng": 2,, "x": 1}',
+])
+def test_faulty_spaced_positions_get_the_readers_error(entry):
+    text = ride("[0, 1]", "[1, 2]", f"[{entry}, {{\"lat\": 1, \"lng\": 2}}]")
+    with pytest.raises(ValueError) as walked:
+        columns.streams(text)
+    with pytest.raises(ValueError) as reader:
+        sdk.to_json(text)
+    assert str(walked.value) == str(reader.value)
+
+
+@pytest.mark.parametrize("samples", ["[1.5, -0, 2]", "[1.5, 2, ]", "[1.5,  2]", "[1.5,\n\t2]", "[1.5 , 2]",
+                                     "[1.5, 2.5.5, 3]", "[1.5, 2e, 3]", "[1.5, 02, 3]",
+                                     "[1.5, 1.1234567890123456, 2]", "[1.5, 12.5e-310, 2]"])
+def test_samples_the_fast_steps_refuse_read_as_the_reader_reads_them(samples):
+    text = ride("[0, 1, 2]", samples, "[]")
+    try:
+        expected = rows(columns.streams(general(text), ragged="pad"))
+    except ValueError as error:
+        with pytest.raises(ValueError) as walked:
+            columns.streams(text)
+        assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
+        return
+    assert rows(columns.streams(text, ragged="pad")) == expected

@@ -316,4 +316,86 @@ struct DigitRun {
     return nullptr;
 }
 
+// The bytes a caller of scan_listed_sample() must have readable from its `p`.
+inline constexpr std::ptrdiff_t kListedSampleRoom = 24;
+
+// The value of the digit values 0-9 in the top bytes of `w`, the first digit in the
+// lowest of them, the bytes below them zero: the fold of digit_values() after its shift.
+[[gnu::always_inline]] inline std::uint64_t fold_digits(std::uint64_t w) {
+    w = w * 10 + (w >> 8);  // pairs of digits in bytes 0, 2, 4, 6
+    return (((w & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+            (((w >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+           32;
+}
+
+// scan_listed_sample() after any sign: digits at `q`.
+[[gnu::always_inline]] inline const char* scan_listed_digits(const char* q, double& out) {
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t zeros = 0x3030303030303030ULL;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(9)), t);
+        // A bit per byte that is no digit; those past the sixteen loaded count as such.
+        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
+        // Never zero (the bits from 16 up are set): no test before the count.
+        const auto whole = static_cast<unsigned>(__builtin_ctz(other));
+        if (whole - 1 > 7 || (whole > 1 && *q == '0')) return nullptr;
+        // The digits less '0' in the low bytes; a borrow that the bytes past them cause
+        // moves only upward, out of what the shifts below keep.
+        std::uint64_t w;
+        std::memcpy(&w, q, 8);
+        w -= zeros;
+        if (q[whole] != '.') {
+            out = static_cast<double>(static_cast<std::int64_t>(fold_digits(w << (64 - 8 * whole))));
+            return q + whole;
+        }
+        // The point is the lowest bit of `other`: the fraction's digits run to the next.
+        const auto stop = static_cast<unsigned>(__builtin_ctz(other & (other - 1)));
+        const unsigned fraction = stop - whole - 1;
+        if (fraction - 1 > 7) return nullptr;
+        if (fraction == 1 && q[whole + 1] == '0') {
+            // "94.0", the commonest: the whole number, which m / 10 would give too.
+            out = static_cast<double>(static_cast<std::int64_t>(fold_digits(w << (64 - 8 * whole))));
+            return q + stop;
+        }
+        std::uint64_t f;
+        std::memcpy(&f, q + whole + 1, 8);
+        f -= zeros;
+        std::uint64_t m;
+        if (whole + fraction <= 8) {
+            // Both runs in one word, top-aligned, the point left out between them.
+            m = fold_digits(((w << (64 - 8 * whole)) >> (8 * fraction)) | (f << (64 - 8 * fraction)));
+        } else {
+            if (whole + fraction > 15) return nullptr;
+            static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+            // At most fifteen digits: below 2^53, so the double of m is exact.
+            m = fold_digits(w << (64 - 8 * whole)) * scale[fraction] + digit_values(f, fraction);
+        }
+        out = static_cast<double>(static_cast<std::int64_t>(m)) / kExactPow10[fraction];
+        return q + stop;
+    }
+#endif
+    (void)q;
+    (void)out;
+    return nullptr;
+}
+
+// The usual sample inside a list or a row, such as "94.0", "-12.75" or "47.3769673" (at
+// most eight digits before the point and fifteen in all, no exponent), where the caller
+// looks at the byte after it anyway: the end of its digits and its value, the same double
+// as scan_short_number() and Number::as_double() make of it, or null.  The token ends
+// there only when that byte is none of '.', 'e', 'E' and no digit, which the caller's
+// check for a ',', ']' or '}' settles; the text's end is the caller's to check too
+// (kListedSampleRoom bytes readable from `p`).  Leaner than scan_sample(), which settles
+// both itself.
+[[gnu::always_inline]] inline const char* scan_listed_sample(const char* p, double& out) {
+    if (*p != '-') [[likely]] return scan_listed_digits(p, out);
+    const char* stop = scan_listed_digits(p + 1, out);
+    // "-0": the reader's signed zero, the long way.
+    if (stop == nullptr || (stop == p + 2 && p[1] == '0')) return nullptr;
+    out = -out;
+    return stop;
+}
+
 }  // namespace tavrik::json

@@ -234,6 +234,30 @@ struct FieldName {
     constexpr std::string_view operator()(auto i) const { return std::get<i()>(D::fields).name; }
 };
 
+// What leads field I of a row of the record description D in the common compact form:
+// `{"lat": ` for the first field, `, "lng": ` for the others.
+template <class D, std::size_t I>
+struct RowKeyText {
+    static constexpr std::string_view name = std::get<I>(D::fields).name;
+    static constexpr std::size_t lead = I == 0 ? 1 : 2;
+    static constexpr std::array<char, lead + name.size() + 4> bytes = [] {
+        std::array<char, lead + name.size() + 4> b{};
+        std::size_t k = 0;
+        if (I == 0) {
+            b[k++] = '{';
+        } else {
+            b[k++] = ',';
+            b[k++] = ' ';
+        }
+        b[k++] = '"';
+        for (const char c : name) b[k++] = c;
+        b[k++] = '"';
+        b[k++] = ':';
+        b[k++] = ' ';
+        return b;
+    }();
+};
+
 // Deeper texts are left to the general reader, whose nesting budget is 127 brackets;
 // this walk counts skipped values too, so it stays well inside that.
 inline constexpr int kMaxDepth = 96;
@@ -854,9 +878,34 @@ private:
         const char* p = p_;
         double* at = room.at;
         double* limit = room.limit;
+        // The samples stored are counted by the room they took, as the room changes.
         std::size_t count = 0;
+        const double* first = at;
+        // Up to `fast`, a sample and the separator after it have their bytes in the text.
+        constexpr std::ptrdiff_t kRoom = json::kListedSampleRoom + 16;
+        const char* const fast = end_ - p > kRoom ? end_ - kRoom : p;
         for (;;) {
             double v;
+            // A sample takes two bytes at least: before `bound` the room holds the next.
+            const char* const bound = fast - p < 2 * (limit - at) ? fast : p + 2 * (limit - at);
+            while (p < bound) {
+                // The usual sample and "," or ", " after it, or ",\n" and an indent.
+                const char* stop = json::scan_listed_sample(p, v);
+                if (stop == nullptr || *stop != ',') break;
+                *at++ = v;
+                const auto next = static_cast<unsigned char>(stop[1]);
+                p = stop + 1 + (next == ' ');
+                if (next == '\n') {
+                    if (const char* q = after_indent(stop + 2)) p = q;
+                }
+            }
+            // Anything else, the last sample included, one step at a time; whitespace
+            // first, which the steps above may have left.
+            if (p < end_ && static_cast<unsigned char>(*p) <= ' ') {
+                p_ = p;
+                (void)peek();
+                p = p_;
+            }
             if (const char* stop = json::scan_sample(p, end_, v)) [[likely]] {
                 p = stop;
             } else {
@@ -867,13 +916,14 @@ private:
                 p = p_;
             }
             if (at == limit) [[unlikely]] {
+                count += static_cast<std::size_t>(at - first);
                 room.at = at;
                 sink_.more_room(room);
                 at = room.at;
+                first = at;
                 limit = room.limit;
             }
             *at++ = v;
-            ++count;
             if (const char* q = after_separator(p)) {
                 p = q;
                 continue;
@@ -889,7 +939,7 @@ private:
             if (c != ']') return false;
             ++p_;
             room.at = at;
-            n += count;
+            n += count + static_cast<std::size_t>(at - first);
             return true;
         }
     }
@@ -946,7 +996,12 @@ private:
             }
         } else {
             for (;;) {
-                if (!number_row<E>() && !value<E, nullptr>()) return false;
+                if (const int taken = lean_row<E>(); taken == 2) {
+                    ++n;
+                    continue;
+                } else if (taken == 0 && !number_row<E>() && !value<E, nullptr>()) {
+                    return false;
+                }
                 ++n;
                 const int c = peek();
                 if (c == ',') {
@@ -1049,6 +1104,83 @@ private:
         }
         present |= std::uint32_t{1} << I;
         return true;
+    }
+
+    // A number row in the form most writers give it, `{"lat": 1.5, "lng": 2}` (the keys
+    // and spaces as RowKeyText has them, each number one that scan_listed_sample() takes,
+    // the optional fields at its end left out or not), and the ", " after it when another
+    // row follows.  2 when both were taken, the cursor at the next row; 1 when the row
+    // alone was; 0 with the cursor unmoved for anything else, which number_row() and the
+    // general loop then read.  Fixed bytes compared in place of a key scan and a number
+    // scan that knows its bounds make the bulk of a track a few word compares.
+    template <class E>
+    [[gnu::always_inline]] int lean_row() {
+        if constexpr (!model::detail::IsOptional<E>::value) {
+            return 0;
+        } else if constexpr (!takes_number_rows<Sink>() || !numbers_only<Describe<typename E::value_type>>()) {
+            return 0;
+        } else {
+            using T = typename E::value_type;
+            using D = Describe<T>;
+            constexpr std::size_t kFields = field_count<D>();
+            // Every key, every number with the bytes its scan reads, and the separator.
+            constexpr std::ptrdiff_t kRoom = []<std::size_t... I>(std::index_sequence<I...>) {
+                return ((static_cast<std::ptrdiff_t>(RowKeyText<D, I>::bytes.size()) + 17) + ...) +
+                       json::kListedSampleRoom + 3;
+            }(std::make_index_sequence<kFields>{});
+            const char* p = p_;
+            if (end_ - p < kRoom || depth_ >= kMaxDepth) return 0;
+            double values[kFields] = {};
+            std::uint32_t present = 0;
+            bool closed = false;
+            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+                return (lean_field<D, I>(p, values, present, closed) && ...);
+            }(std::make_index_sequence<kFields>{});
+            if (!ok || !closed || (present & required_mask<D>()) != required_mask<D>()) return 0;
+            sink_.template number_row<T>(values, present);
+            if (p[0] == ',' && p[1] == ' ' && p[2] == '{') {
+                p_ = p + 2;
+                return 2;
+            }
+            p_ = p;
+            return 1;
+        }
+    }
+
+    // Whether the N (at least 8) bytes at `a` and `b` are the same, by words of eight,
+    // the last one overlapping the one before.
+    template <std::size_t N>
+    [[gnu::always_inline]] static bool same_words(const char* a, const char* b) {
+        static_assert(N >= 8);
+        std::uint64_t differ = 0;
+        for (std::size_t at = 0;; at += 8) {
+            const std::size_t k = at + 8 <= N ? at : N - 8;
+            std::uint64_t x;
+            std::uint64_t y;
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            differ |= x ^ y;
+            if (k + 8 >= N) break;
+        }
+        return differ == 0;
+    }
+
+    // Field I of a lean row at `p`, which stays inside the room lean_row() checked.
+    template <class D, std::size_t I>
+    [[gnu::always_inline]] bool lean_field(const char*& p, double* values, std::uint32_t& present, bool& closed) {
+        if (closed) return true;
+        constexpr auto& key = RowKeyText<D, I>::bytes;
+        if (!same_words<key.size()>(p, key.data())) return false;
+        const char* stop = json::scan_listed_sample(p + key.size(), values[I]);
+        if (stop == nullptr) return false;
+        present |= std::uint32_t{1} << I;
+        if (*stop == '}') {
+            closed = true;
+            p = stop + 1;
+            return true;
+        }
+        p = stop;
+        return I + 1 < field_count<D>() && *stop == ',';
     }
 
     // ---- records ----
