@@ -1,7 +1,10 @@
 """Shared builders for workout texts and a helper that extracts read errors."""
 
 import os
+import pickle
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -68,3 +71,31 @@ def pytest_collection_modifyitems(config, items):
         definitions = getattr(getattr(item, "_fixtureinfo", None), "name2fixturedefs", {})
         if any(defs and defs[-1].scope == "module" for defs in definitions.values()):
             item.add_marker(pytest.mark.xdist_group(item.module.__name__))
+
+
+READER_CHILD = r"""
+import pickle, sys
+import tavrik_workout_sdk as sdk
+names, cases = pickle.loads(sys.stdin.buffer.read())
+out = []
+for case in cases:
+    row = []
+    for name in names:
+        try:
+            row.append(("ok", getattr(sdk, name)(case)))
+        except (ValueError, RuntimeError) as error:
+            row.append((type(error).__name__, str(error)))
+    out.append(row)
+sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def in_reader_mode(mode, names, cases):
+    """Per case, the outcome of each module function in `names` ("ok" and the result, or the
+    exception's class name and message) in a child process whose TAVRIK_WORKOUT_READER is
+    `mode`; only a development build lets the variable choose the reader."""
+    env = {**os.environ, "TAVRIK_WORKOUT_READER": mode}
+    child = subprocess.run([sys.executable, "-c", READER_CHILD], input=pickle.dumps((list(names), cases)),
+                           env=env, capture_output=True, timeout=120)
+    assert child.returncode == 0, child.stderr.decode()[-2000:]
+    return pickle.loads(child.stdout)

@@ -165,6 +165,18 @@ def test_positions_written_plainly_and_nearly_so(separator):
                                       for key, value in {"altitude": None, **json.loads(entry)}.items() if key != "x"}
         for entry in entries]
 
+def reads_as_the_reader_reads(text):
+    """The walk's columns of `text` are the general reading's; a text it refuses gets the
+    reader's own error."""
+    try:
+        expected = rows(columns.streams(general(text), ragged="pad"))
+    except ValueError as error:
+        with pytest.raises(ValueError) as walked:
+            columns.streams(text)
+        assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
+        return
+    assert rows(columns.streams(text, ragged="pad")) == expected
+
 
 def test_a_position_cut_short_by_the_end_of_the_text():
     # Each prefix of a plainly written entry: what the walk takes, the reader takes alike,
@@ -172,15 +184,7 @@ def test_a_position_cut_short_by_the_end_of_the_text():
     head = ride("[0,1]", "[1,2]", "")
     entry = '[{"lat":47.3769673,"lng":8.5417316,"altitude":408.1},{"lat":1,"lng":2}]}]}}'
     for cut in range(len(entry) + 1):
-        text = head + entry[:cut]
-        try:
-            expected = rows(columns.streams(general(text), ragged="pad"))
-        except ValueError as error:
-            with pytest.raises(ValueError) as walked:
-                columns.streams(text)
-            assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
-            continue
-        assert rows(columns.streams(text, ragged="pad")) == expected
+        reads_as_the_reader_reads(head + entry[:cut])
 
 
 # Tokens around the edges of the short scans: longest runs on each side, runs that go on
@@ -234,12 +238,4 @@ def test_faulty_spaced_positions_get_the_readers_error(entry):
                                      "[1.5, 2.5.5, 3]", "[1.5, 2e, 3]", "[1.5, 02, 3]",
                                      "[1.5, 1.1234567890123456, 2]", "[1.5, 12.5e-310, 2]"])
 def test_samples_the_fast_steps_refuse_read_as_the_reader_reads_them(samples):
-    text = ride("[0, 1, 2]", samples, "[]")
-    try:
-        expected = rows(columns.streams(general(text), ragged="pad"))
-    except ValueError as error:
-        with pytest.raises(ValueError) as walked:
-            columns.streams(text)
-        assert str(walked.value).split(" at line")[0] == str(error).split(" at line")[0]
-        return
-    assert rows(columns.streams(text, ragged="pad")) == expected
+    reads_as_the_reader_reads(ride("[0, 1, 2]", samples, "[]"))

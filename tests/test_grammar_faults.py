@@ -13,13 +13,13 @@ import json
 import math
 import os
 import re
-import pickle
 import subprocess
 import sys
 
 import pytest
 
 import tavrik_workout_sdk as sdk
+from conftest import in_reader_mode
 
 FUNCTIONS = ("validate_workout", "count_sets", "to_json", "parse_workout")
 
@@ -100,20 +100,6 @@ def faults(base):
 CASES = [(form, name, case) for form, base in (("compact", COMPACT), ("written", WRITTEN))
          for name, case in faults(base).items()]
 
-CHILD = r"""
-import pickle, sys
-import tavrik_workout_sdk as sdk
-out = []
-for case in pickle.loads(sys.stdin.buffer.read()):
-    row = []
-    for name in %r:
-        try:
-            row.append(("ok", getattr(sdk, name)(case)))
-        except (ValueError, RuntimeError) as error:
-            row.append((type(error).__name__, str(error)))
-    out.append(row)
-sys.stdout.buffer.write(pickle.dumps(out))
-""" % (FUNCTIONS,)
 
 
 def outcomes(case):
@@ -127,11 +113,7 @@ def outcomes(case):
 
 
 def in_mode(mode, cases):
-    env = {**os.environ, "TAVRIK_WORKOUT_READER": mode}
-    child = subprocess.run([sys.executable, "-c", CHILD], input=pickle.dumps(cases), env=env,
-                           capture_output=True, timeout=120)
-    assert child.returncode == 0, child.stderr.decode()[-2000:]
-    return pickle.loads(child.stdout)
+    return in_reader_mode(mode, FUNCTIONS, cases)
 
 
 @pytest.fixture(scope="module")

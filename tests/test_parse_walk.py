@@ -10,9 +10,6 @@ so that a case cannot silently stop testing the path it was written for.
 """
 
 import json
-import os
-import pickle
-import subprocess
 import sys
 import tracemalloc
 from pathlib import Path
@@ -20,6 +17,7 @@ from pathlib import Path
 import pytest
 
 import tavrik_workout_sdk as sdk
+from conftest import in_reader_mode
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
@@ -244,26 +242,10 @@ def outcome(function, case):
         return (type(error).__name__, str(error))
 
 
-CHILD = """
-import pickle, sys
-import tavrik_workout_sdk as sdk
-cases = pickle.loads(sys.stdin.buffer.read())
-out = []
-for case in cases:
-    try:
-        out.append(("ok", sdk.parse_workout(case)))
-    except (ValueError, RuntimeError) as error:
-        out.append((type(error).__name__, str(error)))
-sys.stdout.buffer.write(pickle.dumps(out))
-"""
 
 
 def in_mode(mode, cases):
-    env = {**os.environ, "TAVRIK_WORKOUT_READER": mode}
-    child = subprocess.run([sys.executable, "-c", CHILD], input=pickle.dumps(cases), env=env,
-                           capture_output=True, timeout=120)
-    assert child.returncode == 0, child.stderr.decode()[-2000:]
-    return pickle.loads(child.stdout)
+    return [row[0] for row in in_reader_mode(mode, ["parse_workout"], cases)]
 
 
 @pytest.fixture(scope="module")
@@ -395,32 +377,13 @@ def test_a_walk_given_up_late_leaves_nothing_behind():
     assert grown < len(late) // 4, grown
 
 
-CHECKS_CHILD = """
-import pickle, sys
-import tavrik_workout_sdk as sdk
-cases = pickle.loads(sys.stdin.buffer.read())
-out = []
-for case in cases:
-    row = []
-    for function in (sdk.validate_workout, sdk.count_sets):
-        try:
-            row.append(("ok", function(case)))
-        except (ValueError, RuntimeError) as error:
-            row.append((type(error).__name__, str(error)))
-    out.append(row)
-sys.stdout.buffer.write(pickle.dumps(out))
-"""
 
 
 def test_the_node_walk_checks_what_the_general_reading_checks(hooks):
     """validate_workout and count_sets give, on every case, what the general reading alone
     gives (the tags found ahead and the decoded names included)."""
     texts = [case for _, _, case in CASES]
-    env = {**os.environ, "TAVRIK_WORKOUT_READER": "general"}
-    child = subprocess.run([sys.executable, "-c", CHECKS_CHILD], input=pickle.dumps(texts), env=env,
-                           capture_output=True, timeout=120)
-    assert child.returncode == 0, child.stderr.decode()[-2000:]
-    for (group, index, case), expected in zip(CASES, pickle.loads(child.stdout)):
+    for (group, index, case), expected in zip(CASES, in_reader_mode("general", ["validate_workout", "count_sets"], texts)):
         got = [outcome(function, case) for function in (sdk.validate_workout, sdk.count_sets)]
         assert got == expected, f"{group} #{index}"
 
