@@ -235,7 +235,8 @@ struct FieldName {
 };
 
 // What leads field I of a row of the record description D in the common compact form:
-// `{"lat": ` for the first field, `, "lng": ` for the others.
+// the brace, the quoted name, a colon and a space for the first field; a comma and a
+// space before the quoted name for the others.
 template <class D, std::size_t I>
 struct RowKeyText {
     static constexpr std::string_view name = std::get<I>(D::fields).name;
@@ -1106,7 +1107,7 @@ private:
         return true;
     }
 
-    // A number row in the form most writers give it, `{"lat": 1.5, "lng": 2}` (the keys
+    // A number row in the form most writers give it, `{"<first>": 1.5, "<second>": 2}` (the keys
     // and spaces as RowKeyText has them, each number one that scan_listed_sample() takes,
     // the optional fields at its end left out or not), and the ", " after it when another
     // row follows.  2 when both were taken, the cursor at the next row; 1 when the row
