@@ -196,9 +196,13 @@ fi
 echo "fuzz: $(find "$prefixes" -type f | wc -l) prefixes of the examples and seeds read without a fault" >&2
 
 # ---- fuzz ----
+# The plain schedule (-entropic=0; a flag given to the script overrides it): with this
+# target's tens of thousands of features, the entropic schedule's bookkeeping took half the
+# time, and from the same corpus in the same minute the plain one ran 1.7 times as many
+# inputs and found twice the new coverage.
 echo "fuzz: running $binary for ${seconds}s on $corpus" >&2
 status=0
-"$binary" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+"$binary" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 -entropic=0 \
     -dict=fuzz/workout.dict -artifact_prefix="$artifacts/" -print_final_stats=1 \
     "$@" "$corpus" fuzz/seeds >"$out/last-run.log" 2>&1 </dev/null || status=$?
 
