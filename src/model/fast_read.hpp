@@ -232,6 +232,17 @@ struct NoSink {
     void escaped_text() {}
 };
 
+// Whether the walk decodes strings with escapes for the sink; one that declares
+// `static constexpr bool kDecodesEscapes = false;` has the walk give up on them instead.
+template <class Sink>
+constexpr bool decodes_escapes() {
+    if constexpr (requires { Sink::kDecodesEscapes; }) {
+        return Sink::kDecodesEscapes;
+    } else {
+        return true;
+    }
+}
+
 // Whether the sink lends the walk the store of its decoded strings (see TextStore).
 template <class Sink>
 constexpr bool lends_texts() {
@@ -398,6 +409,8 @@ private:
     TextStore* store_of(Sink& sink) {
         if constexpr (lends_texts<Sink>()) {
             return &sink.texts();
+        } else if constexpr (!decodes_escapes<Sink>()) {
+            return nullptr;
         } else {
             return &own_;
         }
@@ -558,8 +571,10 @@ private:
             p_ = begin_ + stop + 1;
             return std::string_view(begin_ + from, stop - from);
         }
-        if (begin_[stop] != '\\') return std::nullopt;
-        return escaped<Keep>();
+        if constexpr (decodes_escapes<Sink>()) {
+            if (begin_[stop] == '\\') return escaped<Keep>();
+        }
+        return std::nullopt;
     }
 
     // The string at the cursor, which has an escape, decoded; nothing (the cursor unmoved)
@@ -720,6 +735,7 @@ private:
     // name_at() for a string with escapes, decoded into the store.
     template <std::size_t count, class Name>
     [[gnu::noinline, gnu::cold]] std::optional<std::size_t> escaped_name_at(Name&& name) {
+        if constexpr (!decodes_escapes<Sink>()) return std::nullopt;
         const auto decoded = decode_string(begin_, p_ + 1, end_, *store_, true);
         if (!decoded) return std::nullopt;
         p_ = decoded->second;
@@ -1777,7 +1793,8 @@ private:
     bool refused_value_ = false;
     bool refused_skipped_ = false;  // given up inside a free or unknown member's value
     // Decoded strings: the sink's, or the walk's own (unused then).
-    [[no_unique_address]] std::conditional_t<lends_texts<Sink>(), std::monostate, TextStore> own_;
+    [[no_unique_address]] std::conditional_t<lends_texts<Sink>() || !decodes_escapes<Sink>(), std::monostate, TextStore>
+        own_;
     TextStore* store_;
     Sink& sink_;
 };

@@ -192,9 +192,8 @@ private:
 };
 
 // Listens to a walk for anything that the writer would write otherwise than the text
-// has it.  Strings need no check but for escapes: the walk takes no control bytes, and
-// the writer copies any other string without escapes unchanged; the walk tells of every
-// string it decoded, which this takes as not written.
+// has it.  Strings need no check: the walk takes none with escapes or control bytes here,
+// and the writer copies any other string unchanged.
 class WrittenForm : public fast::NoSink {
 public:
     static constexpr bool kWantsNumbers = false;
@@ -278,11 +277,9 @@ public:
     void tag_moved(const char* inside, const char* tag_at, const char* tag_end) {
         if (written_) moves_.push_back({inside, tag_at, tag_end});
     }
-    // The writer writes names without escapes.
-    void escaped_name() { written_ = false; }
-    // The copy takes strings as their bytes stand, without escapes (see reindent()); one with
-    // an escape, wherever it stands, leaves the text to the model.
-    void escaped_text() { written_ = false; }
+    // The copy takes strings as their bytes stand, without escapes (see reindent()): the
+    // walk gives up on any string with one, wherever it stands.
+    static constexpr bool kDecodesEscapes = false;
 
     std::span<const TagMove> moves() const { return moves_; }
 
@@ -313,9 +310,9 @@ bool write_written_form(std::string_view text, json::Writer& writer) {
 }
 
 bool write_written_form(std::string_view text, json::Writer& writer, std::optional<json::Error>& fault) {
-    // A backslash is an escape, which the copy does not take (WrittenForm would find it
-    // and stop), or it is outside a string, which the general reader refuses: either way
-    // the walk would be in vain, and it might meet it only at the end.
+    // A backslash is an escape, which the copy does not take (the walk would give up on
+    // it), or it is outside a string, which the general reader refuses: either way the
+    // walk would be in vain, and it might meet it only at the end.
     if (std::memchr(text.data(), '\\', text.size()) != nullptr || !fast::ends_as_object(text)) return false;
     WrittenForm form(text);
     fast::Walker<WrittenForm, false> walker(text, form);
