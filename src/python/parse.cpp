@@ -157,7 +157,8 @@ PyRef parse_fast(std::string_view text, std::optional<json::Error>& fault) {
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
     // The strict walk is the quicker, and it hands tags not first over to a lenient one
-    // itself; a text with escaped names, which only a lenient walk takes, is built again.
+    // itself; escaped names need the lenient walk, and a text with any backslash takes it
+    // at once: a strict walk that met one would leave its build to be made again.
     const auto build = [&]<bool Lenient>() {
         ops::NodeEntries entries;
         entries.reserve(text.size() / 256 + 4);
@@ -166,16 +167,15 @@ PyRef parse_fast(std::string_view text, std::optional<json::Error>& fault) {
         BuildSink<PyBackend> sink(backend, entries, texts);
         model::fast::Walker<BuildSink<PyBackend>, Lenient> walker(text, sink);
         if (!walker.template document<model::Workout>()) {
-            if (!Lenient && model::fast::worth_lenient(text, walker.stopped_at())) return false;
             fault = model::fast::grammar_fault(text, walker);
-            return true;
+            return;
         }
         if (!sink.failed() && ops::validate(entries).empty()) result = sink.take();
-        return true;
     };
-    if (!build.template operator()<false>()) {
-        if (PyErr_Occurred()) PyErr_Clear();
+    if (text.find('\\') != std::string_view::npos) {
         build.template operator()<true>();
+    } else {
+        build.template operator()<false>();
     }
     if (collector_was_enabled) PyGC_Enable();
     if (result == nullptr && PyErr_Occurred()) PyErr_Clear();
