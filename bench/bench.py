@@ -938,11 +938,12 @@ def main():
     sessions = make_sessions(args.sessions)
     # (name, texts, the objects json must read from them)
     plan_text = json.dumps(plan, ensure_ascii=False)
-    # The same plan with an escape in its first string value, which sends it to the general
-    # reader alone (the base of the cost of giving up); with a key escaped, the first or
-    # the last, which the walk decodes; with an escape in the last string value, which
-    # the walk would meet only at the end; and with the tag of the last payload written
-    # last, which the walk finds ahead only there.
+    # The same plan with an escape in its first string value (once the general reader's
+    # alone: the base of the cost of giving up, now decoded by the walk); with a key
+    # escaped, the first or the last, which the walk decodes; with an escape in the last
+    # string value, which the walk meets only at the end; with every non-ASCII character
+    # escaped; and with the tag of the last payload written last, which the walk finds
+    # ahead only there.
     last_key = plan_text.rindex('"metadata"')
     escaped_end = plan_text[:last_key] + '"metad\\u0061ta"' + plan_text[last_key + len('"metadata"'):]
     first_value = plan_text.index('"', len('{"id": ')) + 1
@@ -952,6 +953,8 @@ def main():
               ("plan, escaped first key", ['{"i\\u0064"' + plan_text[len('{"id"'):]], [plan]),
               ("plan, escaped last key", [escaped_end], [plan]),
               ("plan, escaped last value", [escaped_at(plan_text, last_value)], [plan]),
+              # As Python's json writes it by default: every non-ASCII character a \u escape.
+              ("plan, ASCII-escaped", [json.dumps(plan)], [plan]),
               ("plan, tag last at the end", [json.dumps(with_last_tag_last(plan), ensure_ascii=False)], [plan]),
               ("ride compact", [json.dumps(ride, ensure_ascii=False)], [ride]),
               ("ride indented", [json.dumps(ride, indent=2, ensure_ascii=False)], [ride]),

@@ -461,9 +461,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Objects objects;
         Objects converted;
         tavrik::ops::NodeEntries entries;
+        tavrik::model::fast::TextStore texts;  // the entries' decoded ids
         {
             TreeBackend backend(objects);
-            tavrik::python::BuildSink<TreeBackend> sink(backend, entries);
+            tavrik::python::BuildSink<TreeBackend> sink(backend, entries, texts);
             tavrik::model::fast::Walker<tavrik::python::BuildSink<TreeBackend>, true> walker(text, sink);
             const bool walked = walker.document<tavrik::model::Workout>();
             if (!walked) {

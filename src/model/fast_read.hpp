@@ -1,10 +1,12 @@
 // A one-pass walk over the common form of a workout, generated from the descriptions in
 // forms.hpp, that builds nothing and tells a sink what it meets.
 //
-// It takes objects only, tags first, strings and keys without escapes, plain numbers,
-// and a nesting well inside the reader's limit.  A lenient walker also decodes escaped
-// member names and tags, and finds a tag written after other members by a skip ahead,
-// then walks the members as if it came first.  On anything else it gives up (returns
+// It takes objects only, tags first, member names and tags without escapes, plain
+// numbers, and a nesting well inside the reader's limit.  Other strings with escapes
+// (values, map keys, strings inside free values) it decodes as the general reader does,
+// out of line, giving up on any escape that reader refuses.  A lenient walker also decodes
+// escaped member names and tags, and finds a tag written after other members by a skip
+// ahead, then walks the members as if it came first.  On anything else it gives up (returns
 // false) and the caller reads the text from the start with the general reader, which is
 // the one source of errors, messages and positions.  So the walk never has to word an
 // error, and it accepts only texts that the general reader accepts with the same value.
@@ -19,9 +21,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <concepts>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <tuple>
@@ -32,10 +37,111 @@
 #include "json/number.hpp"
 #include "json/reader.hpp"
 #include "model/describe.hpp"
+#include "model/text_store.hpp"
 #include "model/forms.hpp"
 #include "model/workout.hpp"
 
 namespace tavrik::model::fast {
+
+// The inside of a string, [from, to), decoded as the general reader decodes it into `out`,
+// which has room for to - from bytes (a decoding is never longer); its size, or nothing for
+// anything the reader refuses: an invalid escape, an escape cut by `to`, a surrogate that
+// is not the first of a pair followed by the second.  Bytes other than escapes are copied
+// as they are: the caller has found no quote or control byte among them.
+[[gnu::cold]] inline std::optional<std::size_t> unescape(const char* from, const char* to, char* out) {
+    char* o = out;
+    const auto hex4 = [&](const char* q) -> std::optional<std::uint32_t> {
+        if (to - q < 4) return std::nullopt;
+        std::uint32_t v = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char h = q[k];
+            const int d = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+            if (d < 0) return std::nullopt;
+            v = v << 4 | static_cast<std::uint32_t>(d);
+        }
+        return v;
+    };
+    const char* q = from;
+    while (q < to) {
+        const char* slash = static_cast<const char*>(std::memchr(q, '\\', static_cast<std::size_t>(to - q)));
+        const char* run_end = slash != nullptr ? slash : to;
+        std::memcpy(o, q, static_cast<std::size_t>(run_end - q));
+        o += run_end - q;
+        if (slash == nullptr) break;
+        if (to - slash < 2) return std::nullopt;
+        q = slash + 2;
+        switch (slash[1]) {
+            case '"': *o++ = '"'; continue;
+            case '\\': *o++ = '\\'; continue;
+            case '/': *o++ = '/'; continue;
+            case 'b': *o++ = '\b'; continue;
+            case 'f': *o++ = '\f'; continue;
+            case 'n': *o++ = '\n'; continue;
+            case 'r': *o++ = '\r'; continue;
+            case 't': *o++ = '\t'; continue;
+            case 'u': break;
+            default: return std::nullopt;
+        }
+        std::optional<std::uint32_t> unit = hex4(q);
+        if (!unit) return std::nullopt;
+        q += 4;
+        std::uint32_t cp = *unit;
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (to - q < 2 || q[0] != '\\' || q[1] != 'u') return std::nullopt;
+            const std::optional<std::uint32_t> trail = hex4(q + 2);
+            if (!trail || *trail < 0xDC00 || *trail > 0xDFFF) return std::nullopt;
+            q += 6;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (*trail - 0xDC00);
+        }
+        if (cp < 0x80) {
+            *o++ = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            *o++ = static_cast<char>(0xC0 | cp >> 6);
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | cp >> 12);
+            *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | cp >> 18);
+            *o++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+// The end of the string whose inside starts at `from`, after its closing quote, stepping
+// over escapes (their check is unescape()'s); null at a control byte or the end of the
+// text, which the general reader refuses.
+[[gnu::cold]] inline const char* string_end(const char* begin, const char* from, const char* end) {
+    const auto size = static_cast<std::size_t>(end - begin);
+    std::size_t at = static_cast<std::size_t>(from - begin);
+    for (;;) {
+        at = json::scan_string(begin, at, size);
+        if (at >= size) return nullptr;
+        if (begin[at] == '"') return begin + at + 1;
+        if (begin[at] != '\\') return nullptr;
+        at += 2;
+        if (at > size) return nullptr;
+    }
+}
+
+// Decodes the string whose inside starts at `from` into `store`: the decoded text and the
+// end after its closing quote, or nothing where the general reader refuses it.  With `keep`
+// false the text is only checked, and its view lasts until the next decoding.
+[[gnu::cold]] inline std::optional<std::pair<std::string_view, const char*>> decode_string(
+    const char* begin, const char* from, const char* end, TextStore& store, bool keep) {
+    const char* stop = string_end(begin, from, end);
+    if (stop == nullptr) return std::nullopt;
+    const auto raw = static_cast<std::size_t>(stop - 1 - from);
+    char* out = store.room(raw);
+    const std::optional<std::size_t> n = unescape(from, stop - 1, out);
+    if (!n) return std::nullopt;
+    return std::pair{keep ? store.commit(*n) : std::string_view(out, *n), stop};
+}
 
 // Whether two member pointers (of any types) are the same member.
 template <auto A, auto B>
@@ -121,7 +227,29 @@ struct NoSink {
     void tag_moved(const char*, const char*, const char*) {}
     // A member name or tag written with escapes, read decoded.
     void escaped_name() {}
+    // Any other string written with escapes (a value, a map key, or one inside a free or
+    // skipped value), decoded; the events that tell of it give the decoded text.
+    void escaped_text() {}
 };
+
+// Whether the walk decodes strings with escapes for the sink; one that declares
+// `static constexpr bool kDecodesEscapes = false;` has the walk give up on them instead.
+template <class Sink>
+constexpr bool decodes_escapes() {
+    if constexpr (requires { Sink::kDecodesEscapes; }) {
+        return Sink::kDecodesEscapes;
+    } else {
+        return true;
+    }
+}
+
+// Whether the sink lends the walk the store of its decoded strings (see TextStore).
+template <class Sink>
+constexpr bool lends_texts() {
+    return requires(Sink& sink) {
+        { sink.texts() } -> std::same_as<TextStore&>;
+    };
+}
 
 // Whether the walk converts numbers for the sink; one that declares
 // `static constexpr bool kWantsNumbers = false;` has doubles checked by their form only.
@@ -270,12 +398,23 @@ inline constexpr int kMaxDepth = 96;
 template <class Sink, bool Lenient = false>
 class Walker {
 public:
-    Walker(std::string_view text, Sink& sink) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), sink_(sink) {}
+    Walker(std::string_view text, Sink& sink)
+        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), store_(store_of(sink)), sink_(sink) {}
 
 private:
-    // A walker that takes over at another's place (see hand_over()).
-    Walker(const char* begin, const char* p, const char* end, int depth, Sink& sink)
-        : begin_(begin), p_(p), end_(end), depth_(depth), sink_(sink) {}
+    // A walker that takes over at another's place (see hand_over()), decoding into its store.
+    Walker(const char* begin, const char* p, const char* end, int depth, TextStore* store, Sink& sink)
+        : begin_(begin), p_(p), end_(end), depth_(depth), store_(store), sink_(sink) {}
+
+    TextStore* store_of(Sink& sink) {
+        if constexpr (lends_texts<Sink>()) {
+            return &sink.texts();
+        } else if constexpr (!decodes_escapes<Sink>()) {
+            return nullptr;
+        } else {
+            return &own_;
+        }
+    }
 
 public:
 
@@ -411,7 +550,7 @@ private:
     void leave() { --depth_; }
 
     // A string without escapes, the opening quote at the cursor.
-    std::optional<std::string_view> string() {
+    std::optional<std::string_view> plain_string() {
         const std::size_t from = static_cast<std::size_t>(p_ - begin_) + 1;
         const std::size_t size = static_cast<std::size_t>(end_ - begin_);
         const std::size_t stop = json::scan_string(begin_, from, size);
@@ -420,10 +559,40 @@ private:
         return std::string_view(begin_ + from, stop - from);
     }
 
+    // A string, the opening quote at the cursor; one with escapes is decoded out of line,
+    // kept in the store when `Keep` (else checked, its view lasting until the next).
+    template <bool Keep = true>
+    std::optional<std::string_view> string() {
+        const std::size_t from = static_cast<std::size_t>(p_ - begin_) + 1;
+        const std::size_t size = static_cast<std::size_t>(end_ - begin_);
+        const std::size_t stop = json::scan_string(begin_, from, size);
+        if (stop >= size) return std::nullopt;
+        if (begin_[stop] == '"') [[likely]] {
+            p_ = begin_ + stop + 1;
+            return std::string_view(begin_ + from, stop - from);
+        }
+        if constexpr (decodes_escapes<Sink>()) {
+            if (begin_[stop] == '\\') return escaped<Keep>();
+        }
+        return std::nullopt;
+    }
+
+    // The string at the cursor, which has an escape, decoded; nothing (the cursor unmoved)
+    // for what the general reader refuses.
+    template <bool Keep>
+    [[gnu::noinline, gnu::cold]] std::optional<std::string_view> escaped() {
+        const auto decoded = decode_string(begin_, p_ + 1, end_, *store_, Keep);
+        if (!decoded) return std::nullopt;
+        sink_.escaped_text();
+        p_ = decoded->second;
+        return decoded->first;
+    }
+
     // A key and its colon.
+    template <bool Keep = true>
     std::optional<std::string_view> key() {
         if (peek() != '"') return std::nullopt;
-        auto k = string();
+        auto k = string<Keep>();
         if (!k) {
             ++p_;  // past the quote: a key of a map or a free value, no name for worth_lenient()
             return std::nullopt;
@@ -512,7 +681,7 @@ private:
             p_ = q + length + 1;
             return index;
         }
-        auto other = string();
+        auto other = plain_string();
         if (!other) {
             if constexpr (Lenient) {
                 return escaped_name_at<count>(name);
@@ -563,81 +732,21 @@ private:
         return end_ - p_ >= static_cast<std::ptrdiff_t>(n) && same_bytes(p_, key, n);
     }
 
-    // name_at() for a string with escapes, decoded into scratch_ (other_ then points
-    // there until the next one).
+    // name_at() for a string with escapes, decoded into the store.
     template <std::size_t count, class Name>
     [[gnu::noinline, gnu::cold]] std::optional<std::size_t> escaped_name_at(Name&& name) {
-        auto decoded = escaped_string();
+        if constexpr (!decodes_escapes<Sink>()) return std::nullopt;
+        const auto decoded = decode_string(begin_, p_ + 1, end_, *store_, true);
         if (!decoded) return std::nullopt;
+        p_ = decoded->second;
         sink_.escaped_name();
         std::size_t index = count;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (void)((*decoded == name(std::integral_constant<std::size_t, I>{}) ? (index = I, true) : false) || ...);
+            (void)((decoded->first == name(std::integral_constant<std::size_t, I>{}) ? (index = I, true) : false) || ...);
         }(std::make_index_sequence<count>{});
-        other_ = *decoded;
+        other_ = decoded->first;
         return index;
     }
-
-    // The string at the cursor, with escapes, decoded into scratch_.  Escapes the general
-    // reader refuses, surrogates and strings longer than the scratch give up.
-    [[gnu::noinline, gnu::cold]] std::optional<std::string_view> escaped_string() {
-        const char* q = p_ + 1;
-        std::size_t n = 0;
-        for (;;) {
-            const std::size_t stop = json::scan_string(begin_, static_cast<std::size_t>(q - begin_),
-                                                       static_cast<std::size_t>(end_ - begin_));
-            const char* s = begin_ + stop;
-            if (s >= end_ || static_cast<std::size_t>(s - q) > sizeof scratch_ - n) return std::nullopt;
-            std::memcpy(scratch_ + n, q, static_cast<std::size_t>(s - q));
-            n += static_cast<std::size_t>(s - q);
-            if (*s == '"') {
-                p_ = s + 1;
-                break;
-            }
-            if (*s != '\\' || end_ - s < 2 || n + 4 > sizeof scratch_) return std::nullopt;
-            char c = s[1];
-            q = s + 2;
-            switch (c) {
-                case '"': case '\\': case '/': break;
-                case 'b': c = '\b'; break;
-                case 'f': c = '\f'; break;
-                case 'n': c = '\n'; break;
-                case 'r': c = '\r'; break;
-                case 't': c = '\t'; break;
-                case 'u': {
-                    if (end_ - q < 4) return std::nullopt;
-                    std::uint32_t cp = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const char h = q[k];
-                        const int v = h >= '0' && h <= '9' ? h - '0'
-                                      : (h | 0x20) >= 'a' && (h | 0x20) <= 'f' ? (h | 0x20) - 'a' + 10
-                                                                               : -1;
-                        if (v < 0) return std::nullopt;
-                        cp = cp << 4 | static_cast<std::uint32_t>(v);
-                    }
-                    q += 4;
-                    if (cp >= 0xD800 && cp <= 0xDFFF) return std::nullopt;
-                    if (cp < 0x80) {
-                        scratch_[n++] = static_cast<char>(cp);
-                    } else if (cp < 0x800) {
-                        scratch_[n++] = static_cast<char>(0xC0 | cp >> 6);
-                        scratch_[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-                    } else {
-                        scratch_[n++] = static_cast<char>(0xE0 | cp >> 12);
-                        scratch_[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-                        scratch_[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-                    }
-                    continue;
-                }
-                default: return std::nullopt;
-            }
-            scratch_[n++] = c;
-        }
-        return std::string_view(scratch_, n);
-    }
-
-    // Whether other_ is a decoded name, which lasts only until the next one.
-    bool other_decoded() const { return other_.data() == scratch_; }
 
     // The members of an object after its opening brace (and after `first_done` members
     // already taken), each handed to on_member() with the cursor at its key's opening
@@ -673,7 +782,7 @@ private:
     // and the skipping of unknown members, so it accepts nothing that either refuses.
     bool any() {
         switch (peek()) {
-            case '"': return string().has_value() || refuse(true);
+            case '"': return string<false>().has_value() || refuse(true);
             case 'n': return literal("null") || refuse(true);
             case 't': return literal("true") || refuse(true);
             case 'f': return literal("false") || refuse(true);
@@ -698,7 +807,7 @@ private:
                 }
             }
             case '{': {
-                if (!enter() || !members(false, [&] { return key() && any(); })) return false;
+                if (!enter() || !members(false, [&] { return key<false>() && any(); })) return false;
                 leave();
                 return true;
             }
@@ -1494,7 +1603,7 @@ private:
     // whole text again leniently.
     template <class E, bool internally>
     [[gnu::noinline, gnu::cold]] bool hand_over(const char* open) {
-        Walker<Sink, true> lenient(begin_, p_, end_, depth_, sink_);
+        Walker<Sink, true> lenient(begin_, p_, end_, depth_, store_, sink_);
         bool ok;
         if constexpr (internally) {
             ok = lenient.template internal_tag_ahead<E>(open);
@@ -1573,7 +1682,7 @@ private:
                                 return true;
                             }
                             auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
-                            if (!k || *k != 1 || other_decoded() || !take(':')) return false;
+                            if (!k || *k != 1 || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
                             return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
@@ -1614,7 +1723,7 @@ private:
                     std::size_t n = 0;
                     if (!members(true, [&] {
                             auto k = name_at<1>([](auto) { return std::string_view(kTagKey, sizeof kTagKey - 1); });
-                            if (!k || *k != 1 || other_decoded() || !take(':')) return false;
+                            if (!k || *k != 1 || !take(':')) return false;
                             sink_.key(other_);
                             ++n;
                             return any_told([&](const char* b, const char* e) { sink_.template free_value<nullptr>(b, e); });
@@ -1683,41 +1792,12 @@ private:
     std::size_t refused_key_ = kNoKey;  // the name whose colon is missing at refused_
     bool refused_value_ = false;
     bool refused_skipped_ = false;  // given up inside a free or unknown member's value
-    char scratch_[64];        // a name with escapes, decoded
+    // Decoded strings: the sink's, or the walk's own (unused then).
+    [[no_unique_address]] std::conditional_t<lends_texts<Sink>() || !decodes_escapes<Sink>(), std::monostate, TextStore>
+        own_;
+    TextStore* store_;
     Sink& sink_;
 };
-
-// Whether the walk may read `text` to its end for all its escapes: each string with a
-// backslash is a key, or the value of a "type" member, which it decodes; any other one
-// makes it give up, so such a text is better read the general way at once.  Judged from
-// the bytes around each backslash, which is enough to save the walk a give-up: the walk
-// itself decides what it takes.
-inline bool escapes_only_in_names(std::string_view text) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
-    for (;;) {
-        const void* hit = std::memchr(p, '\\', static_cast<std::size_t>(end - p));
-        if (hit == nullptr) return true;
-        // The opening quote: no backslash stands between it and this first one since p.
-        const char* open = static_cast<const char*>(hit);
-        while (open > p && open[-1] != '"') --open;
-        if (open == p) return false;
-        const char* q = static_cast<const char*>(hit);
-        while (q < end && *q != '"') q += *q == '\\' ? 2 : 1;
-        if (q >= end) return false;
-        p = q + 1;
-        const char* after = p;
-        while (after < end && space(*after)) ++after;
-        if (after < end && *after == ':') continue;
-        const char* before = open - 1;
-        while (before > text.data() && space(before[-1])) --before;
-        if (before == text.data() || before[-1] != ':') return false;
-        --before;
-        while (before > text.data() && space(before[-1])) --before;
-        if (before - text.data() < 6 || std::memcmp(before - 6, "\"type\"", 6) != 0) return false;
-    }
-}
 
 // Walks `text` as one T; false when the general reader has to read it.
 template <class T, bool Lenient = false, class Sink>

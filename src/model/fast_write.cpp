@@ -192,8 +192,8 @@ private:
 };
 
 // Listens to a walk for anything that the writer would write otherwise than the text
-// has it.  Strings need no check: the walk takes only those without escapes or control
-// bytes, which the writer copies unchanged, and tells of the names it decoded.
+// has it.  Strings need no check: the walk takes none with escapes or control bytes here,
+// and the writer copies any other string unchanged.
 class WrittenForm : public fast::NoSink {
 public:
     static constexpr bool kWantsNumbers = false;
@@ -277,8 +277,9 @@ public:
     void tag_moved(const char* inside, const char* tag_at, const char* tag_end) {
         if (written_) moves_.push_back({inside, tag_at, tag_end});
     }
-    // The writer writes names without escapes.
-    void escaped_name() { written_ = false; }
+    // The copy takes strings as their bytes stand, without escapes (see reindent()): the
+    // walk gives up on any string with one, wherever it stands.
+    static constexpr bool kDecodesEscapes = false;
 
     std::span<const TagMove> moves() const { return moves_; }
 
@@ -309,9 +310,9 @@ bool write_written_form(std::string_view text, json::Writer& writer) {
 }
 
 bool write_written_form(std::string_view text, json::Writer& writer, std::optional<json::Error>& fault) {
-    // A backslash is an escape, which the writer writes otherwise or the walk leaves to
-    // the general reader, or it is outside a string: either way the walk would be in vain,
-    // and it could meet it only at the end.
+    // A backslash is an escape, which the copy does not take (the walk would give up on
+    // it), or it is outside a string, which the general reader refuses: either way the
+    // walk would be in vain, and it might meet it only at the end.
     if (std::memchr(text.data(), '\\', text.size()) != nullptr || !fast::ends_as_object(text)) return false;
     WrittenForm form(text);
     fast::Walker<WrittenForm, false> walker(text, form);

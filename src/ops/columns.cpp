@@ -506,6 +506,8 @@ public:
         : first_capacity_(std::clamp<std::size_t>(text_bytes / 2 + 1, 16, json::kPagesFrom / sizeof(double) - 1)),
           timestamps_(first_capacity_) {}
 
+    model::fast::TextStore& texts() { return texts_; }
+
     template <class T>
     void begin() {
         if constexpr (std::is_same_v<T, model::Stream>) {
@@ -651,6 +653,7 @@ private:
     static_assert(Describe<model::StreamMetric>::variants[kCustomMetric] == "Custom");
 
     std::size_t first_capacity_;
+    model::fast::TextStore texts_;  // custom names written with escapes, decoded
     DoubleBuffer timestamps_;
     std::vector<WalkedChannel> channels_;
     DoubleBuffer* target_ = nullptr;  // the sample list being read
@@ -687,8 +690,8 @@ std::expected<Table, std::string> stream_columns(model::Workout& workout, Ragged
 }
 
 std::optional<std::expected<Table, std::string>> walk_stream_columns(std::string_view text, Ragged ragged) {
-    // As for the node walk: escapes the walk gives up on mean the general reader, at once.
-    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return std::nullopt;
+    // As for the node walk: a text cut short means the general reader, at once.
+    if (!model::fast::ends_as_object(text)) return std::nullopt;
     StreamSink sink(text.size());
     if (!model::fast::walk<model::Workout, true>(text, sink)) return std::nullopt;
     return std::move(sink).table(ragged);
@@ -756,6 +759,8 @@ Table lap_table(const std::vector<LapRow>& laps) {
 // Takes the laps as the walk meets them.
 class LapSink : public model::fast::NoSink {
 public:
+    model::fast::TextStore& texts() { return texts_; }
+
     template <class T>
     void begin() {
         if constexpr (std::is_same_v<T, model::Lap>) laps_.emplace_back();
@@ -811,6 +816,7 @@ private:
         summary.resize(kept);
     }
 
+    model::fast::TextStore texts_;  // names and keys written with escapes, decoded
     std::vector<LapRow> laps_;
     bool in_summary_ = false;
     std::string_view key_;
@@ -975,6 +981,8 @@ model::JsonValue free_value_of(std::string_view text) {
 // are made at the end, when every node is known.
 class SetSink : public model::fast::NoSink {
 public:
+    model::fast::TextStore& texts() { return texts_; }
+
     template <class T>
     void begin() {
         if constexpr (std::is_same_v<T, model::Node>) {
@@ -1137,6 +1145,7 @@ private:
         std::optional<model::Intensity> intensity;
     };
 
+    model::fast::TextStore texts_;  // ids and names written with escapes, decoded
     std::vector<WalkedNode> nodes_;
     std::vector<std::size_t> open_;  // the nodes being read, outermost first
     std::vector<WalkedSet> sets_;
@@ -1145,11 +1154,9 @@ private:
     void (*unit_)(model::Measure&, std::size_t) = nullptr;  // where the next unit goes
 };
 
-// Whether the walk may read the text; as for the node walk, a backslash or a text that
-// does not end as an object means the general reader, at once.
-bool walkable(std::string_view text) {
-    return text.find('\\') == std::string_view::npos && model::fast::ends_as_object(text);
-}
+// Whether the walk may read the text; as for the node walk, a text that does not end as
+// an object means the general reader, at once.
+bool walkable(std::string_view text) { return model::fast::ends_as_object(text); }
 
 }  // namespace
 

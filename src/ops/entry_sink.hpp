@@ -18,7 +18,11 @@ public:
     // Node facts hold no number.
     static constexpr bool kWantsNumbers = false;
 
-    explicit EntrySink(NodeEntries& entries) : entries_(entries) {}
+    // Ids and custom kinds written with escapes are decoded into `texts`, which has to
+    // live as long as the entries.
+    EntrySink(NodeEntries& entries, model::fast::TextStore& texts) : entries_(entries), texts_(texts) {}
+
+    model::fast::TextStore& texts() { return texts_; }
 
     template <class T>
     void begin() {
@@ -61,6 +65,7 @@ private:
     NodeEntry& current() { return *current_; }
 
     NodeEntries& entries_;
+    model::fast::TextStore& texts_;
     // Nodes are nested at least two brackets apart, within the walk's depth.
     std::uint32_t open_[model::fast::kMaxDepth / 2 + 1];
     std::size_t depth_ = 0;

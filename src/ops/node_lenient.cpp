@@ -17,12 +17,15 @@ struct LenientSink : EntrySink {
 // Apart from scan_nodes(), whose walk the lenient one would otherwise slow down: the
 // compiler inlines less into a unit that holds both.
 NodeScan scan_nodes_lenient(std::string_view text) {
-    NodeEntries entries;
+    NodeScan scan;
+    NodeEntries& entries = scan.nodes.emplace();
     entries.reserve(text.size() / 256 + 4);
-    LenientSink sink(entries);
+    LenientSink sink(entries, scan.texts);
     model::fast::Walker<LenientSink, true> walker(text, sink);
-    if (walker.document<model::Workout>()) return {std::move(entries), std::nullopt};
-    return {std::nullopt, model::fast::grammar_fault(text, walker)};
+    if (walker.document<model::Workout>()) return scan;
+    scan.nodes.reset();
+    scan.fault = model::fast::grammar_fault(text, walker);
+    return scan;
 }
 
 }  // namespace tavrik::ops

@@ -19,18 +19,21 @@ struct LocalSink : EntrySink {
 }  // namespace
 
 NodeScan scan_nodes(std::string_view text) {
-    // The walk gives up on escapes but in names and tags, so a text with others goes to
-    // the general reader at once instead of after a walk up to them.
-    if (!model::fast::escapes_only_in_names(text) || !model::fast::ends_as_object(text)) return {};
-    NodeEntries entries;
+    // A text that does not end as an object goes to the general reader at once instead
+    // of after a walk up to its end.
+    if (!model::fast::ends_as_object(text)) return {};
+    NodeScan scan;
+    NodeEntries& entries = scan.nodes.emplace();
     // A node takes some 60 bytes of text at the least; most take a few hundred (a plan's
     // some 200, which a room for one in 256 bytes had the vector grow for once).
     entries.reserve(text.size() / 128 + 4);
-    LocalSink sink(entries);
+    LocalSink sink(entries, scan.texts);
     model::fast::Walker<LocalSink, false> walker(text, sink);
-    if (walker.document<model::Workout>()) return {std::move(entries), std::nullopt};
+    if (walker.document<model::Workout>()) return scan;
     if (model::fast::worth_lenient(text, walker.stopped_at())) return scan_nodes_lenient(text);
-    return {std::nullopt, model::fast::grammar_fault(text, walker)};
+    scan.nodes.reset();
+    scan.fault = model::fast::grammar_fault(text, walker);
+    return scan;
 }
 
 }  // namespace tavrik::ops

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json/error.hpp"
+#include "model/text_store.hpp"
 #include "model/workout.hpp"
 
 namespace tavrik::ops {
@@ -46,8 +47,9 @@ using NodeEntries = std::vector<NodeEntry>;
 // the first error of its general reading, when that is a fault of the JSON grammar where
 // the walk stopped; or neither, when the text has to be read the general way.
 struct NodeScan {
-    std::optional<NodeEntries> nodes;  // pointing into the text
+    std::optional<NodeEntries> nodes;  // pointing into the text, or into `texts`
     std::optional<json::Error> fault;
+    model::fast::TextStore texts;  // the ids and custom kinds written with escapes, decoded
 };
 
 NodeScan scan_nodes(std::string_view text);

@@ -139,7 +139,7 @@ static_assert(std::size(text_steps) == std::size(steps));
 
 // In a build with the test hooks, TAVRIK_WORKOUT_READER, read once as the module is
 // made, lets tests compare the readers: "general" never walks the common form, "fast"
-// makes parse_workout fail where its walk gives up.  Unset (or anything else), and in
+// makes parse_workout, validate_workout and count_sets fail where their walk gives up.  Unset (or anything else), and in
 // every other build, both are used as everywhere.
 enum class ReaderMode : std::uint8_t { Both, General, Fast };
 ReaderMode reader_mode = ReaderMode::Both;
@@ -182,6 +182,7 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
                 ops::NodeScan scan = ops::scan_nodes(*text);
                 if (scan.nodes) return nodes_steps[I](*scan.nodes);
                 if (scan.fault) return parse_error(*scan.fault);
+                if (reader_mode == ReaderMode::Fast) return fail(PyExc_RuntimeError, "the fast read gave up");
             }
         }
         if constexpr (steps[I] == parse_workout_step) {

@@ -150,32 +150,32 @@ private:
 void forget_parse_caches() { PyBackend::forget(); }
 
 PyRef parse_fast(std::string_view text, std::optional<json::Error>& fault) {
-    // An escape in a string other than a name or a tag makes the walk give up, and a
-    // backslash outside a string makes the general reading refuse the text: either way
-    // building first would be wasted.
-    const bool escaped = text.find('\\') != std::string_view::npos;
-    if (escaped && !model::fast::escapes_only_in_names(text)) return PyRef();
+    // A text that does not end as an object is refused by the general reading, which a
+    // walk would find out only at its end.
     if (!model::fast::ends_as_object(text)) return PyRef();
     // As in the conversion: a collection during the build would only find new objects.
     const int collector_was_enabled = PyGC_Disable();
     PyObject* result = nullptr;
-    {
+    // The strict walk is the quicker, and it hands tags not first over to a lenient one
+    // itself; escaped names need the lenient walk, and a text with any backslash takes it
+    // at once: a strict walk that met one would leave its build to be made again.
+    const auto build = [&]<bool Lenient>() {
         ops::NodeEntries entries;
         entries.reserve(text.size() / 256 + 4);
+        model::fast::TextStore texts;
         PyBackend backend;
-        BuildSink<PyBackend> sink(backend, entries);
-        // Escaped names need the lenient walk; without them the strict walk is the
-        // quicker, and it hands tags not first over to a lenient one itself.
-        const auto walk = [&]<bool Lenient>() {
-            model::fast::Walker<BuildSink<PyBackend>, Lenient> walker(text, sink);
-            if (walker.template document<model::Workout>()) return true;
+        BuildSink<PyBackend> sink(backend, entries, texts);
+        model::fast::Walker<BuildSink<PyBackend>, Lenient> walker(text, sink);
+        if (!walker.template document<model::Workout>()) {
             fault = model::fast::grammar_fault(text, walker);
-            return false;
-        };
-        const bool walked = escaped ? walk.template operator()<true>() : walk.template operator()<false>();
-        if (walked && !sink.failed() && ops::validate(entries).empty()) {
-            result = sink.take();
+            return;
         }
+        if (!sink.failed() && ops::validate(entries).empty()) result = sink.take();
+    };
+    if (text.find('\\') != std::string_view::npos) {
+        build.template operator()<true>();
+    } else {
+        build.template operator()<false>();
     }
     if (collector_was_enabled) PyGC_Enable();
     if (result == nullptr && PyErr_Occurred()) PyErr_Clear();

@@ -199,7 +199,10 @@ public:
     using Value = typename Backend::Value;
     static constexpr bool kWantsNumbers = true;
 
-    BuildSink(Backend& backend, ops::NodeEntries& entries) : b_(backend), entries_(entries) {}
+    // Strings written with escapes are decoded into `texts`, which has to live as long as
+    // the entries (their ids point there).
+    BuildSink(Backend& backend, ops::NodeEntries& entries, model::fast::TextStore& texts)
+        : b_(backend), entries_(entries, texts), texts_(texts) {}
     ~BuildSink() {
         for (Value v : values_) release(v);
         release(result_);
@@ -208,6 +211,7 @@ public:
     BuildSink& operator=(const BuildSink&) = delete;
 
     bool failed() const { return failed_; }
+    model::fast::TextStore& texts() { return texts_; }
     // The finished value, handed over; nullptr when the build failed or is unfinished.
     Value take() {
         if (failed_ || depth_ != 0) return nullptr;
@@ -619,7 +623,8 @@ private:
         while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
     }
 
-    // The value at p, which the walk accepted: strings without escapes, plain numbers.
+    // The value at p, which the walk accepted: strings with escapes only as the general
+    // reader decodes them, plain numbers.
     Value any(const char*& p, const char* end) {
         skip_space(p, end);
         switch (*p) {
@@ -627,7 +632,7 @@ private:
             case 't': p += 4; return b_.boolean(true);
             case 'f': p += 5; return b_.boolean(false);
             case '"': {
-                const std::string_view s = string(p, end);
+                const std::string_view s = string(p, end, false);
                 return b_.str(s);
             }
             case '[': {
@@ -659,7 +664,7 @@ private:
                 } else {
                     for (;;) {
                         skip_space(p, end);
-                        keys_.push_back(string(p, end));
+                        keys_.push_back(string(p, end, true));
                         skip_space(p, end);
                         ++p;  // the colon
                         Value v = any(p, end);
@@ -691,11 +696,28 @@ private:
             }
         }
     }
-    static std::string_view string(const char*& p, const char* end) {
+    // The string at p, decoded as the walk decoded it, into the store (kept when `keep`:
+    // an object's keys until its dict is made); the walk has checked it, so nothing is
+    // refused.
+    std::string_view string(const char*& p, const char* end, bool keep) {
         const char* from = p + 1;
         const std::size_t stop = json::scan_string(from, 0, static_cast<std::size_t>(end - from));
-        p = from + stop + 1;
-        return std::string_view(from, stop);
+        if (from[stop] == '"') [[likely]] {
+            p = from + stop + 1;
+            return std::string_view(from, stop);
+        }
+        return escaped(p, end, keep);
+    }
+    [[gnu::noinline, gnu::cold]] std::string_view escaped(const char*& p, const char* end, bool keep) {
+        const auto decoded = model::fast::decode_string(p, p + 1, end, texts_, keep);
+        if (!decoded) {
+            // Not reached: the walk decoded the same bytes.
+            fail();
+            p = end;
+            return {};
+        }
+        p = decoded->second;
+        return decoded->first;
     }
     Value drop_from(std::size_t base) {
         for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
@@ -705,6 +727,7 @@ private:
 
     Backend& b_;
     ops::EntrySink entries_;
+    model::fast::TextStore& texts_;
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
     ValueStack<Value> values_;

@@ -91,7 +91,8 @@ int build(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         TextBackend backend;
         tavrik::ops::NodeEntries entries;
-        tavrik::python::BuildSink<TextBackend> sink(backend, entries);
+        tavrik::model::fast::TextStore texts;
+        tavrik::python::BuildSink<TextBackend> sink(backend, entries, texts);
         const bool walked = tavrik::model::fast::walk<toy::Toy>(argv[i], sink);
         Built* built = walked ? sink.take() : nullptr;
         std::printf("%s\n", built != nullptr ? TextBackend::shown(built).c_str() : "gave-up");
