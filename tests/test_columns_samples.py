@@ -296,3 +296,20 @@ def test_missing_positions_and_altitudes_match_the_readers_buffers(length):
                                                     sum(1 for i in range(length) if i % 11 == 3 or i % 3 != 0)]
     second = [parts for parts in walked.columns() if parts[0] == "Position_2"][0]
     assert second[3] == 0 and second[4] is None and second[7][2][3] == length
+
+
+@pytest.mark.parametrize("separator", [",", ", ", ",\n      "])
+def test_a_repeated_sample_and_its_near_repeats(separator):
+    # A sample that repeats the bytes of the one before it up to a "," is taken as the same
+    # double; a token that only starts with those bytes, or ends the list, is scanned.
+    groups = [["94.0"] * 5, ["94.0", "94.05", "94.0", "94.0e1", "94.0", "94.01"], ["-0.0"] * 3, ["1"] * 4 + ["12"],
+              ["1234.567"] * 3 + ["1234.5678"], ["12345678.5"] * 3, ["7", "7.5", "7", "-7", "-7", "-70"],
+              ["0.5", "0.5", "0.50", "0.5"], ["3"] * 70]
+    tokens = [token for group in groups for token in group]
+    listed = "[" + separator.join(tokens) + "]"
+    table = walked_rows(ride(listed, listed, "[]"))
+    assert [row["Power"] for row in table] == [float(t).hex() for t in tokens]
+    # The same runs at the end of the text's room and of a list.
+    for tail in (["8.25"] * 9, ["8.25"] * 8 + ["8.2"]):
+        listed = "[" + separator.join(tail) + "]"
+        assert [row["timestamp"] for row in walked_rows(ride(listed, listed, "[]"))] == [float(t).hex() for t in tail]

@@ -889,15 +889,36 @@ private:
             double v;
             // A sample takes two bytes at least: before `bound` the room holds the next.
             const char* const bound = fast - p < 2 * (limit - at) ? fast : p + 2 * (limit - at);
+            // The cursor after the "," at `comma`: past one space, or a newline and an indent.
+            auto after_comma = [this](const char* comma) {
+                const auto next = static_cast<unsigned char>(comma[1]);
+                const char* q = comma + 1 + (next == ' ');
+                if (next == '\n') {
+                    if (const char* indented = after_indent(comma + 2)) q = indented;
+                }
+                return q;
+            };
             while (p < bound) {
                 // The usual sample and "," or ", " after it, or ",\n" and an indent.
                 const char* stop = json::scan_listed_sample(p, v);
                 if (stop == nullptr || *stop != ',') break;
                 *at++ = v;
-                const auto next = static_cast<unsigned char>(stop[1]);
-                p = stop + 1 + (next == ' ');
-                if (next == '\n') {
-                    if (const char* q = after_indent(stop + 2)) p = q;
+                const char* const token = p;
+                p = after_comma(stop);
+                // A recording often repeats its last value: the same bytes up to a "," are
+                // the same token, so the same double, with no scan.
+                const auto length = static_cast<unsigned>(stop - token);
+                if (length > 8) continue;
+                const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * length);
+                std::uint64_t same;
+                std::memcpy(&same, token, 8);
+                same &= mask;
+                while (p < bound) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    if ((word & mask) != same || p[length] != ',') break;
+                    *at++ = v;
+                    p = after_comma(p + length);
                 }
             }
             // Anything else, the last sample included, one step at a time; whitespace
