@@ -313,3 +313,17 @@ def test_a_repeated_sample_and_its_near_repeats(separator):
     for tail in (["8.25"] * 9, ["8.25"] * 8 + ["8.2"]):
         listed = "[" + separator.join(tail) + "]"
         assert [row["timestamp"] for row in walked_rows(ride(listed, listed, "[]"))] == [float(t).hex() for t in tail]
+
+
+@pytest.mark.parametrize("odd", ["1e3", "02", "-0", "1.5.5", "]"])
+def test_a_channel_that_seldom_repeats_then_does(odd):
+    # After sixteen samples that the next did not repeat, the walk scans a run without
+    # looking for repeats, then looks again; a token it leaves to the reader may come in
+    # either, and repeats after the run are still taken.
+    distinct = [f"{i}.{i % 9 + 1}" for i in range(20, 400)]
+    tokens = distinct[:30] + ["5.5"] * 5 + distinct[30:] + ["6.25"] * 40
+    for at in (10, 25, 200, len(tokens) - 3):
+        samples = tokens[:at] + [odd] + tokens[at:] if odd != "]" else tokens[:at]
+        reads_as_the_reader_reads(ride("[0]", "[" + ", ".join(samples) + "]", "[]"))
+    listed = "[" + ", ".join(tokens) + "]"
+    assert [row["timestamp"] for row in walked_rows(ride(listed, listed, "[]"))] == [float(t).hex() for t in tokens]

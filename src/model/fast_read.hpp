@@ -882,6 +882,7 @@ private:
         // The samples stored are counted by the room they took, as the room changes.
         std::size_t count = 0;
         const double* first = at;
+        unsigned misses = 0;  // scanned samples in a row that the next did not repeat
         // Up to `fast`, a sample and the separator after it have their bytes in the text.
         constexpr std::ptrdiff_t kRoom = json::kListedSampleRoom + 16;
         const char* const fast = end_ - p > kRoom ? end_ - kRoom : p;
@@ -898,7 +899,23 @@ private:
                 }
                 return q;
             };
-            while (p < bound) {
+            bool more = true;
+            while (more && p < bound) {
+                if (misses >= 16) [[unlikely]] {
+                    // A channel that seldom repeats: a run of samples without the repeat
+                    // step, which would cost each of them a look, then sixteen tries again.
+                    misses = 0;
+                    for (unsigned plain = 0; plain < 256 && p < bound; ++plain) {
+                        const char* stop = json::scan_listed_sample(p, v);
+                        if (stop == nullptr || *stop != ',') {
+                            more = false;
+                            break;
+                        }
+                        *at++ = v;
+                        p = after_comma(stop);
+                    }
+                    continue;
+                }
                 // The usual sample and "," or ", " after it, or ",\n" and an indent.
                 const char* stop = json::scan_listed_sample(p, v);
                 if (stop == nullptr || *stop != ',') break;
@@ -909,6 +926,7 @@ private:
                 // the same token, so the same double, with no scan.
                 const auto length = static_cast<unsigned>(stop - token);
                 if (length > 8) continue;
+                const double* const before = at;
                 const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * length);
                 std::uint64_t same;
                 std::memcpy(&same, token, 8);
@@ -920,6 +938,7 @@ private:
                     *at++ = v;
                     p = after_comma(p + length);
                 }
+                misses = at == before ? misses + 1 : 0;
             }
             // Anything else, the last sample included, one step at a time; whitespace
             // first, which the steps above may have left.
