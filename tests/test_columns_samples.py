@@ -240,3 +240,91 @@ def test_faulty_spaced_positions_get_the_readers_error(entry):
                                      "[1.5, 1.1234567890123456, 2]", "[1.5, 12.5e-310, 2]"])
 def test_samples_the_fast_steps_refuse_read_as_the_reader_reads_them(samples):
     reads_as_the_reader_reads(ride("[0, 1, 2]", samples, "[]"))
+
+
+def test_the_digits_on_each_side_of_the_point_keep_their_places():
+    # The point is taken out of a sample's digits by merging two overlapping words: each
+    # digit next to the point, zeros and nines included, for every split of one to fifteen
+    # digits, at the front of a list, in it and in each field of a position row.
+    tokens = []
+    for whole in range(1, 9):
+        for fraction in range(1, 16 - whole):
+            for edge in "0159":
+                digits = ("9" + "1" * 14)[:whole] if whole > 1 else edge
+                after = (edge + "2" * 14)[:fraction - 1] + edge
+                tokens += [f"{digits[:-1]}{edge}.{after}", f"-{digits}.{after}"]
+    tokens += [f"{'7' * whole}.0" for whole in range(1, 9)] + ["5.05", "5.00", "50.0", "0.09", "-0.90", "8.0000001"]
+    listed = "[" + ", ".join(tokens) + "]"
+    rows_ = [f'{{"lat": {tokens[i]}, "lng": {tokens[i + 1]}, "altitude": {tokens[i + 2]}}}'
+             for i in range(0, len(tokens) - 2, 3)]
+    table = walked_rows(ride(listed, listed, "[" + ", ".join(rows_) + "]"))
+    assert [row["Power"] for row in table] == [float(t).hex() for t in tokens]
+    assert [[row["Position"][field] for field in ("lat", "lng", "altitude")] for row in table[:len(rows_)]] == [
+        [float(t).hex() for t in tokens[i:i + 3]] for i in range(0, 3 * len(rows_), 3)]
+
+
+def buffers(table):
+    """Each column's length, null count, validity bits and value bytes, children included:
+    what a consumer reads without pyarrow's view of it."""
+    def flat(parts):
+        name, kind, length, nulls, validity, values, data, children = parts
+        bits = None if validity is None else bytes(validity)[:(length + 7) // 8]
+        return (name, kind, length, nulls, bits, bytes(values), [flat(child) for child in children])
+    return [flat(parts) for parts in table.columns()]
+
+
+@pytest.mark.parametrize("length", [5, 64, 130, 40_000])
+def test_missing_positions_and_altitudes_match_the_readers_buffers(length):
+    # The walk holds a missing entry or altitude as NaN until the columns are made; the
+    # bitmaps and the zeros under the nulls are then the general reading's, byte for byte,
+    # also past the first buffer and in a second position channel of the same document.
+    def entry(i):
+        if i % 11 == 3:
+            return "null"
+        if i % 3 == 0:
+            return f'{{"lat": {i}.5, "lng": -{i}.25, "altitude": {i % 7}.0}}'
+        return f'{{"lat": {i}.5, "lng": -{i}.25}}'
+    track = "[" + ", ".join(entry(i) for i in range(length)) + "]"
+    plain = "[" + ", ".join(f'{{"lat": {i}, "lng": 1}}' for i in range(length)) + "]"
+    numbers = json.dumps(list(range(length)))
+    text = ride(numbers, numbers, track)[:-3] + ',{"metric":"Position","data":{"type":"Position","values":' + plain + "}}]}}"
+    walked = _native._walked("streams", text)
+    assert walked is not None
+    assert buffers(walked) == buffers(_native.streams(general(text), True))
+    position = [parts for parts in walked.columns() if parts[0] == "Position"][0]
+    assert position[3] == sum(1 for i in range(length) if i % 11 == 3)
+    assert [child[3] for child in position[7]] == [position[3], position[3],
+                                                    sum(1 for i in range(length) if i % 11 == 3 or i % 3 != 0)]
+    second = [parts for parts in walked.columns() if parts[0] == "Position_2"][0]
+    assert second[3] == 0 and second[4] is None and second[7][2][3] == length
+
+
+@pytest.mark.parametrize("separator", [",", ", ", ",\n      "])
+def test_a_repeated_sample_and_its_near_repeats(separator):
+    # A sample that repeats the bytes of the one before it up to a "," is taken as the same
+    # double; a token that only starts with those bytes, or ends the list, is scanned.
+    groups = [["94.0"] * 5, ["94.0", "94.05", "94.0", "94.0e1", "94.0", "94.01"], ["-0.0"] * 3, ["1"] * 4 + ["12"],
+              ["1234.567"] * 3 + ["1234.5678"], ["12345678.5"] * 3, ["7", "7.5", "7", "-7", "-7", "-70"],
+              ["0.5", "0.5", "0.50", "0.5"], ["3"] * 70]
+    tokens = [token for group in groups for token in group]
+    listed = "[" + separator.join(tokens) + "]"
+    table = walked_rows(ride(listed, listed, "[]"))
+    assert [row["Power"] for row in table] == [float(t).hex() for t in tokens]
+    # The same runs at the end of the text's room and of a list.
+    for tail in (["8.25"] * 9, ["8.25"] * 8 + ["8.2"]):
+        listed = "[" + separator.join(tail) + "]"
+        assert [row["timestamp"] for row in walked_rows(ride(listed, listed, "[]"))] == [float(t).hex() for t in tail]
+
+
+@pytest.mark.parametrize("odd", ["1e3", "02", "-0", "1.5.5", "]"])
+def test_a_channel_that_seldom_repeats_then_does(odd):
+    # After sixteen samples that the next did not repeat, the walk scans a run without
+    # looking for repeats, then looks again; a token it leaves to the reader may come in
+    # either, and repeats after the run are still taken.
+    distinct = [f"{i}.{i % 9 + 1}" for i in range(20, 400)]
+    tokens = distinct[:30] + ["5.5"] * 5 + distinct[30:] + ["6.25"] * 40
+    for at in (10, 25, 200, len(tokens) - 3):
+        samples = tokens[:at] + [odd] + tokens[at:] if odd != "]" else tokens[:at]
+        reads_as_the_reader_reads(ride("[0]", "[" + ", ".join(samples) + "]", "[]"))
+    listed = "[" + ", ".join(tokens) + "]"
+    assert [row["timestamp"] for row in walked_rows(ride(listed, listed, "[]"))] == [float(t).hex() for t in tokens]

@@ -328,7 +328,9 @@ inline constexpr std::ptrdiff_t kListedSampleRoom = 24;
            32;
 }
 
-// scan_listed_sample() after any sign: digits at `q`.
+// scan_listed_sample() after any sign: digits at `q`.  The point is taken out of the digits
+// by one word merge, so that the digits of most samples fold as one number; longer ones
+// add their last digits to the first eight.
 [[gnu::always_inline]] inline const char* scan_listed_digits(const char* q, double& out) {
 #if defined(__SSE2__)
     if constexpr (std::endian::native == std::endian::little) {
@@ -343,36 +345,45 @@ inline constexpr std::ptrdiff_t kListedSampleRoom = 24;
         if (whole - 1 > 7 || (whole > 1 && *q == '0')) return nullptr;
         // The digits less '0' in the low bytes; a borrow that the bytes past them cause
         // moves only upward, out of what the shifts below keep.
-        std::uint64_t w;
-        std::memcpy(&w, q, 8);
-        w -= zeros;
+        std::uint64_t raw;
+        std::memcpy(&raw, q, 8);
+        const std::uint64_t w = raw - zeros;
         if (q[whole] != '.') {
             out = static_cast<double>(static_cast<std::int64_t>(fold_digits(w << (64 - 8 * whole))));
             return q + whole;
         }
-        // The point is the lowest bit of `other`: the fraction's digits run to the next.
+        // The point is the lowest bit of `other`: the fraction's digits run to the next,
+        // at most sixteen bytes from `q`, so at most fifteen digits in all.
         const auto stop = static_cast<unsigned>(__builtin_ctz(other & (other - 1)));
-        const unsigned fraction = stop - whole - 1;
-        if (fraction - 1 > 7) return nullptr;
-        if (fraction == 1 && q[whole + 1] == '0') {
+        if (stop < whole + 2) return nullptr;
+        if (stop == whole + 2 && q[whole + 1] == '0') {
             // "94.0", the commonest: the whole number, which m / 10 would give too.
             out = static_cast<double>(static_cast<std::int64_t>(fold_digits(w << (64 - 8 * whole))));
             return q + stop;
         }
-        std::uint64_t f;
-        std::memcpy(&f, q + whole + 1, 8);
-        f -= zeros;
+        const unsigned n = stop - 1;  // the digits
+        // The first eight digits, the point left out: those before it from `q`, those
+        // after it one byte further on.
+        std::uint64_t after;
+        std::memcpy(&after, q + 1, 8);
+        const std::uint64_t before_point = ~std::uint64_t{0} >> (64 - 8 * whole);
+        // Merged before '0' is taken off: the point would borrow from the digit after it.
+        const std::uint64_t first = ((raw & before_point) | (after & ~before_point)) - zeros;
         std::uint64_t m;
-        if (whole + fraction <= 8) {
-            // Both runs in one word, top-aligned, the point left out between them.
-            m = fold_digits(((w << (64 - 8 * whole)) >> (8 * fraction)) | (f << (64 - 8 * fraction)));
+        if (n <= 8) {
+            m = fold_digits(first << (64 - 8 * n));
+        } else if (n == 9) {
+            // A latitude's seven decimals: one digit more.
+            m = fold_digits(first) * 10 + static_cast<unsigned char>(q[9] - '0');
         } else {
-            if (whole + fraction > 15) return nullptr;
-            static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-            // At most fifteen digits: below 2^53, so the double of m is exact.
-            m = fold_digits(w << (64 - 8 * whole)) * scale[fraction] + digit_values(f, fraction);
+            // The digits past the first eight start after the point, at byte nine.
+            static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+            std::uint64_t rest;
+            std::memcpy(&rest, q + 9, 8);
+            m = fold_digits(first) * scale[n - 8] + digit_values(rest - zeros, n - 8);
         }
-        out = static_cast<double>(static_cast<std::int64_t>(m)) / kExactPow10[fraction];
+        // At most fifteen digits: below 2^53, so the double of m is exact.
+        out = static_cast<double>(static_cast<std::int64_t>(m)) / kExactPow10[n - whole];
         return q + stop;
     }
 #endif

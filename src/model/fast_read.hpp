@@ -991,6 +991,7 @@ private:
         // The samples stored are counted by the room they took, as the room changes.
         std::size_t count = 0;
         const double* first = at;
+        unsigned misses = 0;  // scanned samples in a row that the next did not repeat
         // Up to `fast`, a sample and the separator after it have their bytes in the text.
         constexpr std::ptrdiff_t kRoom = json::kListedSampleRoom + 16;
         const char* const fast = end_ - p > kRoom ? end_ - kRoom : p;
@@ -998,16 +999,55 @@ private:
             double v;
             // A sample takes two bytes at least: before `bound` the room holds the next.
             const char* const bound = fast - p < 2 * (limit - at) ? fast : p + 2 * (limit - at);
-            while (p < bound) {
+            // The cursor after the "," at `comma`: past one space, or a newline and an indent.
+            auto after_comma = [this](const char* comma) {
+                const auto next = static_cast<unsigned char>(comma[1]);
+                const char* q = comma + 1 + (next == ' ');
+                if (next == '\n') {
+                    if (const char* indented = after_indent(comma + 2)) q = indented;
+                }
+                return q;
+            };
+            bool more = true;
+            while (more && p < bound) {
+                if (misses >= 16) [[unlikely]] {
+                    // A channel that seldom repeats: a run of samples without the repeat
+                    // step, which would cost each of them a look, then sixteen tries again.
+                    misses = 0;
+                    for (unsigned plain = 0; plain < 256 && p < bound; ++plain) {
+                        const char* stop = json::scan_listed_sample(p, v);
+                        if (stop == nullptr || *stop != ',') {
+                            more = false;
+                            break;
+                        }
+                        *at++ = v;
+                        p = after_comma(stop);
+                    }
+                    continue;
+                }
                 // The usual sample and "," or ", " after it, or ",\n" and an indent.
                 const char* stop = json::scan_listed_sample(p, v);
                 if (stop == nullptr || *stop != ',') break;
                 *at++ = v;
-                const auto next = static_cast<unsigned char>(stop[1]);
-                p = stop + 1 + (next == ' ');
-                if (next == '\n') {
-                    if (const char* q = after_indent(stop + 2)) p = q;
+                const char* const token = p;
+                p = after_comma(stop);
+                // A recording often repeats its last value: the same bytes up to a "," are
+                // the same token, so the same double, with no scan.
+                const auto length = static_cast<unsigned>(stop - token);
+                if (length > 8) continue;
+                const double* const before = at;
+                const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * length);
+                std::uint64_t same;
+                std::memcpy(&same, token, 8);
+                same &= mask;
+                while (p < bound) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    if ((word & mask) != same || p[length] != ',') break;
+                    *at++ = v;
+                    p = after_comma(p + length);
                 }
+                misses = at == before ? misses + 1 : 0;
             }
             // Anything else, the last sample included, one step at a time; whitespace
             // first, which the steps above may have left.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +14,9 @@
 #include <utility>
 #include <variant>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "json/pages.hpp"
 #include "json/reader.hpp"
@@ -413,6 +418,7 @@ public:
         data_[size_++] = v;
     }
     std::int64_t length() const { return static_cast<std::int64_t>(size_); }
+    double* data() { return data_; }
 
     // The room after the doubles held, which the walk fills; kept() takes what it wrote.
     model::fast::SampleRoom room() { return {data_ + size_, data_ + capacity_}; }
@@ -447,35 +453,53 @@ private:
     std::size_t first_capacity_;
 };
 
-// A float64 column with nulls, filled from the text.
-struct NullableDoubles {
-    DoubleBuffer values;
-    arrow::Validity validity;
+// Sets the validity of `column` from its values, the missing ones held as NaN (which no
+// sample read from a text can be), and makes those zeros, as a null slot holds.  A word
+// of the bitmap at a time, two values a step.
+void settle_missing(Column& column, double* values) {
+    const auto count = static_cast<std::size_t>(column.length);
+    std::vector<std::uint64_t> words((count + 63) / 64);
+    std::int64_t held = 0;
+    for (std::size_t base = 0; base < count; base += 64) {
+        const std::size_t end = std::min(count, base + 64);
+        std::uint64_t word = 0;
+        std::size_t i = base;
+#if defined(__SSE2__)
+        for (; i + 2 <= end; i += 2) {
+            const __m128d v = _mm_loadu_pd(values + i);
+            const __m128d ordered = _mm_cmpord_pd(v, v);
+            word |= static_cast<std::uint64_t>(_mm_movemask_pd(ordered)) << (i - base);
+            _mm_storeu_pd(values + i, _mm_and_pd(v, ordered));
+        }
+#endif
+        for (; i < end; ++i) {
+            const bool ordered = values[i] == values[i];
+            word |= std::uint64_t{ordered} << (i - base);
+            if (!ordered) values[i] = 0.0;
+        }
+        held += std::popcount(word);
+        // Arrow numbers the bits of each byte from its least significant one, bytes in order.
+        words[base / 64] = std::endian::native == std::endian::little ? word : std::byteswap(word);
+    }
+    column.null_count = column.length - held;
+    if (column.null_count == 0) return;
+    Buffer bits = Buffer::adopt(std::move(words));
+    bits.bytes = (count + 7) / 8;  // the bits past the last row are zero
+    column.validity = std::move(bits);
+}
 
-    void value(double v) {
-        values.push(v);
-        validity.push(true);
-    }
-    void null() {
-        values.push(0.0);
-        validity.push(false);
-    }
-    Column finish(std::string name) && {
-        const std::int64_t length = values.length();
-        Column column = float_column(std::move(name), std::move(values).release(), length);
-        std::move(validity).finish(column);
-        return column;
-    }
-};
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 struct WalkedChannel {
     std::size_t metric = 0;  // the StreamMetric variant
     std::string_view custom_name;
     bool positions = false;
     std::optional<DoubleBuffer> scalar;
-    std::optional<DoubleBuffer> lat, lng;  // null exactly where the entry is
-    std::optional<NullableDoubles> altitude;
-    arrow::Validity entries;
+    // A position's fields grow together, a missing entry or altitude held as NaN until
+    // the columns are made: a row costs three stores, its nulls are counted.
+    std::optional<DoubleBuffer> lat, lng, altitude;
+    std::size_t null_entries = 0;
+    std::size_t absent_altitudes = 0;
 };
 
 using model::fast::same_member;
@@ -520,11 +544,8 @@ public:
     template <class T>
     [[gnu::always_inline]] void end() {
         if constexpr (std::is_same_v<T, model::Position>) {
-            WalkedChannel& channel = channels_.back();
-            channel.entries.push(true);
-            channel.lat->push(lat_);
-            channel.lng->push(lng_);
-            altitude_ ? channel.altitude->value(*altitude_) : channel.altitude->null();
+            if (!altitude_) ++positions_->absent_altitudes;
+            position(lat_, lng_, altitude_ ? *altitude_ : kMissing);
         }
     }
     // A position written plainly, its fields by their places in the description.
@@ -534,11 +555,12 @@ public:
         constexpr std::size_t lat = field_index<&model::Position::lat>();
         constexpr std::size_t lng = field_index<&model::Position::lng>();
         constexpr std::size_t altitude = field_index<&model::Position::altitude>();
-        WalkedChannel& channel = channels_.back();
-        channel.entries.push(true);
-        channel.lat->push(values[lat]);
-        channel.lng->push(values[lng]);
-        (present >> altitude & 1) != 0 ? channel.altitude->value(values[altitude]) : channel.altitude->null();
+        double height = values[altitude];
+        if ((present >> altitude & 1) == 0) {
+            height = kMissing;
+            ++positions_->absent_altitudes;
+        }
+        position(values[lat], values[lng], height);
     }
     template <auto Member>
     void text(std::string_view s) {
@@ -559,8 +581,11 @@ public:
             channel.positions = true;
             channel.lat.emplace(first_capacity_);
             channel.lng.emplace(first_capacity_);
-            channel.altitude.emplace(NullableDoubles{DoubleBuffer(first_capacity_), {}});
-            in_positions_ = true;
+            channel.altitude.emplace(first_capacity_);
+            positions_ = &channel;
+            lat_room_ = channel.lat->room();
+            lng_at_ = lat_room_.at;
+            altitude_at_ = lat_room_.at;
         }
     }
     // The samples of the list just begun go straight into its column.
@@ -579,7 +604,12 @@ public:
             room_ = {};
         }
         target_ = nullptr;
-        if constexpr (same_member<Member, &model::StreamData::Position::value>()) in_positions_ = false;
+        if constexpr (same_member<Member, &model::StreamData::Position::value>()) {
+            positions_->lat->kept(lat_room_);
+            positions_->lng->kept({lng_at_, nullptr});
+            positions_->altitude->kept({altitude_at_, nullptr});
+            positions_ = nullptr;
+        }
     }
     template <auto Member>
     void number(std::string_view, const json::Number& n) {
@@ -606,14 +636,29 @@ public:
     template <auto Member>
     void null() {
         if constexpr (std::is_same_v<decltype(Member), std::nullptr_t>) {
-            if (in_positions_) {
-                WalkedChannel& channel = channels_.back();
-                channel.entries.push(false);
-                channel.lat->push(0.0);
-                channel.lng->push(0.0);
-                channel.altitude->null();
+            if (positions_ != nullptr) {
+                ++positions_->null_entries;
+                ++positions_->absent_altitudes;
+                position(kMissing, 0.0, kMissing);
             }
         }
+    }
+
+    [[gnu::always_inline]] void position(double lat, double lng, double altitude) {
+        if (lat_room_.at == lat_room_.limit) [[unlikely]] more_positions();
+        *lat_room_.at++ = lat;
+        *lng_at_++ = lng;
+        *altitude_at_++ = altitude;
+    }
+    // The three fields have one length and one capacity: they grow together.
+    [[gnu::noinline]] void more_positions() {
+        positions_->lat->more(lat_room_);
+        model::fast::SampleRoom lng{lng_at_, nullptr};
+        positions_->lng->more(lng);
+        lng_at_ = lng.at;
+        model::fast::SampleRoom altitude{altitude_at_, nullptr};
+        positions_->altitude->more(altitude);
+        altitude_at_ = altitude.at;
     }
 
     std::expected<Table, std::string> table(Ragged ragged) && {
@@ -630,11 +675,16 @@ public:
                 continue;
             }
             std::vector<Column> children;
-            const std::int64_t length = channel.entries.length();
+            const std::int64_t length = channel.lat->length();
+            // Without a missing value a column keeps no bitmap: no pass over it.
+            double* const lat = channel.lat->data();
+            double* const altitude = channel.altitude->data();
             children.push_back(float_column(std::string(fields[0]), std::move(*channel.lat).release(), length));
             children.push_back(float_column(std::string(fields[1]), std::move(*channel.lng).release(), length));
-            children.push_back(std::move(*channel.altitude).finish(std::string(fields[2])));
-            Column position = struct_column(std::move(name), length, std::move(children), std::move(channel.entries));
+            children.push_back(float_column(std::string(fields[2]), std::move(*channel.altitude).release(), length));
+            if (channel.absent_altitudes != 0) settle_missing(children.back(), altitude);
+            Column position = struct_column(std::move(name), length, std::move(children), {});
+            if (channel.null_entries != 0) settle_missing(position, lat);
             // A latitude and a longitude are missing exactly where the whole entry is: the
             // entries' bitmap serves them too.
             for (std::size_t field = 0; field < 2; ++field) {
@@ -659,7 +709,11 @@ private:
     DoubleBuffer* target_ = nullptr;  // the sample list being read
     model::fast::SampleRoom room_;     // the room lent for it
     DoubleBuffer unused_{16};          // the samples of a list of doubles that is no column
-    bool in_positions_ = false;
+    // The position list being read and the room of its three fields, which grow together.
+    WalkedChannel* positions_ = nullptr;
+    model::fast::SampleRoom lat_room_;
+    double* lng_at_ = nullptr;
+    double* altitude_at_ = nullptr;
     double lat_ = 0;
     double lng_ = 0;
     std::optional<double> altitude_;
