@@ -16,6 +16,7 @@ import pyarrow as pa
 import pytest
 
 import tavrik_workout_sdk as sdk
+from conftest import for_the_general_reader
 from tavrik_workout import _native, columns
 
 HEAD = '{"id":"w","version":"1","root":{"id":"s","kind":{"type":"Session"},"payload":{"type":"Temporal"}}'
@@ -25,12 +26,6 @@ def ride(timestamps, scalar, positions):
     return (HEAD + ',"streams":{"timestamps":' + timestamps + ',"channels":[{"metric":"Power","data":'
             '{"type":"Scalar","values":' + scalar + '}},{"metric":"Position","data":{"type":"Position",'
             '"values":' + positions + "}}]}}")
-
-
-def general(text):
-    """The same document read the general way: the walk gives up on a skipped member nested
-    deeper than it goes (the general reader's limit is further)."""
-    return '{"skipped":' + "[" * 100 + "]" * 100 + "," + text[1:]
 
 
 def rows(table):
@@ -48,7 +43,7 @@ def rows(table):
 def walked_rows(text):
     walked = _native._walked("streams", text)
     assert walked is not None, "the walk gave the text up"
-    expected = rows(columns.streams(general(text), ragged="pad"))
+    expected = rows(columns.streams(for_the_general_reader(text), ragged="pad"))
     assert rows(walked) == expected
     return expected[1]
 
@@ -170,7 +165,7 @@ def reads_as_the_reader_reads(text):
     """The walk's columns of `text` are the general reading's; a text it refuses gets the
     reader's own error."""
     try:
-        expected = rows(columns.streams(general(text), ragged="pad"))
+        expected = rows(columns.streams(for_the_general_reader(text), ragged="pad"))
     except ValueError as error:
         with pytest.raises(ValueError) as walked:
             columns.streams(text)
@@ -290,7 +285,7 @@ def test_missing_positions_and_altitudes_match_the_readers_buffers(length):
     text = ride(numbers, numbers, track)[:-3] + ',{"metric":"Position","data":{"type":"Position","values":' + plain + "}}]}}"
     walked = _native._walked("streams", text)
     assert walked is not None
-    assert buffers(walked) == buffers(_native.streams(general(text), True))
+    assert buffers(walked) == buffers(_native.streams(for_the_general_reader(text), True))
     position = [parts for parts in walked.columns() if parts[0] == "Position"][0]
     assert position[3] == sum(1 for i in range(length) if i % 11 == 3)
     assert [child[3] for child in position[7]] == [position[3], position[3],

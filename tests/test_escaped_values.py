@@ -12,7 +12,7 @@ import pyarrow as pa
 import pytest
 
 import tavrik_workout_sdk as sdk
-from conftest import in_reader_mode
+from conftest import for_the_general_reader, in_reader_mode, outcomes
 from tavrik_workout import _native, columns
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
@@ -87,26 +87,6 @@ PLACES = {
 }
 
 
-def outcomes(cases):
-    """Each function's outcome per case, in this process (the readers as everywhere)."""
-    rows = []
-    for case in cases:
-        row = []
-        for name in FUNCTIONS:
-            try:
-                row.append(("ok", getattr(sdk, name)(case)))
-            except (ValueError, RuntimeError) as error:
-                row.append((type(error).__name__, str(error)))
-        rows.append(row)
-    return rows
-
-
-def deeper(text):
-    """The same document with a skipped member nested deeper than the walks go, which leaves it
-    to the general reading (whose limit is further)."""
-    return '{"skip":' + "[" * 100 + "]" * 100 + "," + text[1:]
-
-
 def table_outcome(table, text):
     try:
         made = pa.table(getattr(columns, table)(text))
@@ -137,7 +117,7 @@ def fast():
 @pytest.mark.parametrize("place", PLACES)
 def test_every_function_answers_as_the_general_reading(place, general, fast):
     cases = [(i, case) for i, (where, *_, case) in enumerate(CASES) if where == place]
-    for (i, case), row in zip(cases, outcomes([case for _, case in cases])):
+    for (i, case), row in zip(cases, (outcomes(FUNCTIONS, case) for _, case in cases)):
         assert row == general[i], (CASES[i][2], case)
 
 
@@ -160,13 +140,13 @@ def test_escapes_the_general_reading_takes_are_walked(place, general, fast):
 def test_columns_agree_with_the_general_reading(place, escape):
     case = text(PLACES[place], escape)
     for table in TABLES:
-        walked, read = table_outcome(table, case), table_outcome(table, deeper(case))
+        walked, read = table_outcome(table, case), table_outcome(table, for_the_general_reader(case))
         if read[0] == "ValueError":
             # The skipped member moves the position of an error by its length.
             assert walked[0] == "ValueError" and walked[1].split(" at line")[0] == read[1].split(" at line")[0]
         else:
             assert walked == read, (table, case)
-        if escape in TAKEN.values() and table_outcome(table, deeper(case))[0] == "ok":
+        if escape in TAKEN.values() and table_outcome(table, for_the_general_reader(case))[0] == "ok":
             assert _native._walked(table, case) is not None, (table, case)
 
 
@@ -189,7 +169,7 @@ def test_the_validator_names_nodes_by_their_decoded_ids():
 def test_an_escape_cut_at_the_end_of_the_text(cut):
     case = text(workout(SET_WITH(name=MARK)), "ab").split("ab")[0] + "ab" + cut
     [general] = in_reader_mode("general", FUNCTIONS, [case])
-    assert outcomes([case])[0] == general
+    assert outcomes(FUNCTIONS, case) == general
     assert general[0][0] == "ValueError"
     for table in TABLES:
         assert table_outcome(table, case)[0] == "ValueError", table
@@ -204,7 +184,7 @@ def test_a_plan_written_by_json_dumps_is_walked():
     [general] = in_reader_mode("general", FUNCTIONS, [case])
     assert fast == general[:3]
     assert fast[2][0] == "ok"
-    assert outcomes([case])[0] == general
+    assert outcomes(FUNCTIONS, case) == general
     assert _native._walked("sets", case) is not None
 
 

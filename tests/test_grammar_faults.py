@@ -19,7 +19,7 @@ import sys
 import pytest
 
 import tavrik_workout_sdk as sdk
-from conftest import in_reader_mode
+from conftest import in_reader_mode, outcomes
 
 FUNCTIONS = ("validate_workout", "count_sets", "to_json", "parse_workout")
 
@@ -101,17 +101,6 @@ CASES = [(form, name, case) for form, base in (("compact", COMPACT), ("written",
          for name, case in faults(base).items()]
 
 
-
-def outcomes(case):
-    row = []
-    for name in FUNCTIONS:
-        try:
-            row.append(("ok", getattr(sdk, name)(case)))
-        except (ValueError, RuntimeError) as error:
-            row.append((type(error).__name__, str(error)))
-    return row
-
-
 def in_mode(mode, cases):
     return in_reader_mode(mode, FUNCTIONS, cases)
 
@@ -152,7 +141,7 @@ def test_faults_are_worded_as_the_general_reading_words_them(form, general):
     for (case_form, name, case), expected in zip(CASES, general):
         if case_form != form:
             continue
-        assert outcomes(case) == expected, name
+        assert outcomes(FUNCTIONS, case) == expected, name
 
 
 def test_skipped_values_keep_their_own_wording(general):
