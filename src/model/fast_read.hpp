@@ -94,21 +94,7 @@ namespace tavrik::model::fast {
             q += 6;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (*trail - 0xDC00);
         }
-        if (cp < 0x80) {
-            *o++ = static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            *o++ = static_cast<char>(0xC0 | cp >> 6);
-            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            *o++ = static_cast<char>(0xE0 | cp >> 12);
-            *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            *o++ = static_cast<char>(0xF0 | cp >> 18);
-            *o++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        o = json::put_utf8(o, cp);
     }
     return static_cast<std::size_t>(o - out);
 }
