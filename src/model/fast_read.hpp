@@ -446,39 +446,89 @@ private:
             if (c > ' ') return c;
             if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return c;
             ++p_;
-            if (c == '\n') {
-                // Indentation, eight spaces at a time.
-                constexpr std::uint64_t spaces = 0x2020202020202020ULL;
-                std::uint64_t w;
-                while (end_ - p_ >= 8 && (std::memcpy(&w, p_, 8), w == spaces)) p_ += 8;
-            }
+            if (c == '\n') p_ = past_spaces(p_);
         }
         return json::kEof;
+    }
+
+    // The first byte from `q` that is not a space, or where fewer than sixteen bytes are
+    // left: the indentation of a line, sixteen bytes a step.
+    const char* past_spaces(const char* q) const {
+#if defined(__SSE2__)
+        while (end_ - q >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            const auto other = static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) & 0xFFFF);
+            if (other != 0) return q + std::countr_zero(other);
+            q += 16;
+        }
+#endif
+        return q;
+    }
+
+    // The first byte from `q` that is not whitespace, where the one space of compact text
+    // costs a byte test and an indented line a step of past_spaces().
+    [[gnu::always_inline]] const char* past_blanks(const char* q) const {
+        while (q != end_ && static_cast<unsigned char>(*q) <= ' ') {
+            const char c = *q;
+            if (c == '\n') {
+                q = past_spaces(q + 1);
+            } else if (c == ' ' || c == '\t' || c == '\r') {
+                ++q;
+            } else {
+                break;
+            }
+        }
+        return q;
     }
 
     // The first byte of the sample after the separator at `q` when that is one of the
     // usual ones: "," or ", " (compact text, Python's json) or a comma and an indented
     // line (one sample a line); null for anything else, which peek() then decides.
-    [[gnu::always_inline]] const char* after_separator(const char* q) const {
+    [[gnu::always_inline]] const char* after_separator(const char* q) {
+        // An indented text's line first: its checks below would cost as much again.
+        if (line_length_ != 0) {
+            if (const char* line = after_known_line(q)) return line;
+        }
         if (end_ - q >= 3 && *q == ',') {
             const auto next = static_cast<unsigned char>(q[1]);
             if (next > ' ') return q + 1;
             if (next == ' ' && static_cast<unsigned char>(q[2]) > ' ') return q + 2;
-            if (next == '\n') return after_indent(q + 2);
+            if (next == '\n') return after_line(q);
         }
         return nullptr;
     }
 
-    // The first byte after a run of spaces from `q` when it is not whitespace and the run
-    // ends within sixteen bytes; null otherwise, for peek() to decide.
-    const char* after_indent(const char* q) const {
+    // After the comma at `q`, the sample on the next line when that line is indented as
+    // the last one was: one compare of the comma, the newline and the indent together.
+    [[gnu::always_inline]] const char* after_known_line(const char* q) const {
 #if defined(__SSE2__)
-        if (end_ - q >= 16) {
+        if (end_ - q >= 32) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-            const auto other = static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) & 0xFFFF);
+            const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_)));
+            if ((same & line_mask_) == line_mask_ && static_cast<unsigned char>(q[line_length_]) > ' ')
+                return q + line_length_;
+        }
+#endif
+        (void)q;
+        return nullptr;
+    }
+
+    // After the comma and newline at `q`, the first byte after the indent when it is not
+    // whitespace and the indent ends within sixteen bytes of the comma, the separator then
+    // kept for after_known_line(); null otherwise, for peek() to decide.
+    const char* after_line(const char* q) {
+#if defined(__SSE2__)
+        if (end_ - q >= 32) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            const auto other = static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) & 0xFFFC);
             if (other != 0) {
-                const char* stop = q + std::countr_zero(other);
-                if (static_cast<unsigned char>(*stop) > ' ') return stop;
+                const unsigned length = static_cast<unsigned>(std::countr_zero(other));
+                if (static_cast<unsigned char>(q[length]) > ' ') {
+                    line_ = v;
+                    line_length_ = length;
+                    line_mask_ = (1u << length) - 1;
+                    return q + length;
+                }
             }
         }
 #endif
@@ -990,7 +1040,10 @@ private:
                 const auto next = static_cast<unsigned char>(comma[1]);
                 const char* q = comma + 1 + (next == ' ');
                 if (next == '\n') {
-                    if (const char* indented = after_indent(comma + 2)) q = indented;
+                    if (line_length_ != 0) {
+                        if (const char* line = after_known_line(comma)) return line;
+                    }
+                    if (const char* line = after_line(comma)) q = line;
                 }
                 return q;
             };
@@ -1181,7 +1234,7 @@ private:
             using T = typename E::value_type;
             using D = Describe<T>;
             if (peek() != '{' || depth_ >= kMaxDepth) return false;
-            const char* p = p_ + 1;
+            const char* p = past_blanks(p_ + 1);
             double values[field_count<D>()] = {};
             std::uint32_t present = 0;
             bool closed = false;
@@ -1190,6 +1243,7 @@ private:
             }(std::make_index_sequence<field_count<D>()>{});
             if (!ok) return false;
             if (!closed) {
+                p = past_blanks(p);
                 if (p == end_ || *p != '}') return false;
                 ++p;
             }
@@ -1207,6 +1261,7 @@ private:
     [[gnu::always_inline]] bool row_field(const char*& p, double* values, std::uint32_t& present, bool& closed) {
         if (closed) return true;
         if constexpr (I > 0) {
+            p = past_blanks(p);
             if (p == end_) return false;
             if (*p == '}') {
                 closed = true;
@@ -1214,8 +1269,7 @@ private:
                 return std::get<I>(D::fields).presence != Presence::Required;
             }
             if (*p != ',') return false;
-            ++p;
-            if (p != end_ && *p == ' ') ++p;
+            p = past_blanks(p + 1);
         }
         constexpr std::string_view name = std::get<I>(D::fields).name;
         if (p == end_ || *p != '"' || !quoted_is(p + 1, name)) return false;
@@ -1229,7 +1283,12 @@ private:
                 return true;
             }
         }
-        if (const char* stop = json::scan_sample(p, end_, values[I])) {
+        if constexpr (!kWantsNumbers) {
+            // The form alone, as typed_number() checks a double for such a sink.
+            const char* stop = json::skip_short_double(p, end_);
+            if (stop == nullptr) return false;
+            p = stop;
+        } else if (const char* stop = json::scan_sample(p, end_, values[I])) {
             p = stop;
         } else {
             json::Number number;
@@ -1818,6 +1877,13 @@ private:
     std::size_t refused_key_ = kNoKey;  // the name whose colon is missing at refused_
     bool refused_value_ = false;
     bool refused_skipped_ = false;  // given up inside a free or unknown member's value
+#if defined(__SSE2__)
+    // The last separator after_line() took between samples: a comma, a newline and an
+    // indent, `line_length_` bytes (none yet when 0).
+    __m128i line_ = _mm_setzero_si128();
+#endif
+    unsigned line_length_ = 0;
+    unsigned line_mask_ = 0;
     // Decoded strings: the sink's, or the walk's own (unused then).
     [[no_unique_address]] std::conditional_t<lends_texts<Sink>() || !decodes_escapes<Sink>(), std::monostate, TextStore>
         own_;

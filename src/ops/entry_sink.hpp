@@ -17,6 +17,10 @@ class EntrySink : public model::fast::NoSink {
 public:
     // Node facts hold no number.
     static constexpr bool kWantsNumbers = false;
+    // Nor does a position: a plain one is taken as a row, with one check of its form.
+    static constexpr bool kTakesNumberRows = true;
+    template <class T>
+    void number_row(const double*, std::uint32_t) {}
 
     // Ids and custom kinds written with escapes are decoded into `texts`, which has to
     // live as long as the entries.
