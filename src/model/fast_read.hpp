@@ -1133,6 +1133,25 @@ private:
         }
     }
 
+    // Samples one a line, for a sink that wants no numbers, the cursor at a sample's first
+    // byte: each checked by its form as typed_number() checks it, and the separator after
+    // it compared whole with the line kept (see after_known_line).  Stops at a sample's
+    // first byte at anything else, for the sample loop to decide.
+    void skip_lines(std::size_t& n) {
+        const char* p = p_;
+        // The scan reads sixteen bytes from a sample, the compare thirty-two from its end.
+        const char* const fast = end_ - p > 64 ? end_ - 64 : p;
+        while (p < fast) {
+            const char* stop = json::skip_short_double(p, end_);
+            if (stop == nullptr) break;
+            const char* next = after_known_line(stop);
+            if (next == nullptr) break;
+            p = next;
+            ++n;
+        }
+        p_ = p;
+    }
+
     // A sample that scan_sample() does not take, converted as typed_number() converts it.
     [[gnu::noinline]] std::optional<double> long_sample() {
         if (p_ >= end_) return std::nullopt;
@@ -1165,7 +1184,11 @@ private:
             bool blocks = kByBlocks;
             for (;;) {
                 if constexpr (kByBlocks) {
-                    if (blocks) blocks = skip_samples(n);
+                    if (blocks) {
+                        blocks = skip_samples(n);
+                    } else if (line_length_ != 0) {
+                        skip_lines(n);
+                    }
                 }
                 if (!typed_number<double, nullptr, true>()) return false;
                 ++n;
@@ -1192,6 +1215,7 @@ private:
                     return false;
                 }
                 ++n;
+                if constexpr (rows_of<E>()) p_ = past_blanks(p_);
                 const int c = peek();
                 if (c == ',') {
                     step_separator();
@@ -1217,6 +1241,16 @@ private:
         }(std::make_index_sequence<field_count<D>()>{});
     }
 
+    // Whether entries of a list of E may be number rows for this sink (see number_row).
+    template <class E>
+    static constexpr bool rows_of() {
+        if constexpr (!model::detail::IsOptional<E>::value || !takes_number_rows<Sink>()) {
+            return false;
+        } else {
+            return numbers_only<Describe<typename E::value_type>>();
+        }
+    }
+
     // An entry of a list of optional records of doubles, for a sink that takes them as
     // rows: an object whose members are its fields in declaration order, each key
     // followed by a colon and at most one space, each value a number that the sample
@@ -1233,7 +1267,9 @@ private:
         } else {
             using T = typename E::value_type;
             using D = Describe<T>;
-            if (peek() != '{' || depth_ >= kMaxDepth) return false;
+            // Whitespace first as peek() would step over it, an indented line in one step.
+            p_ = past_blanks(p_);
+            if (p_ == end_ || *p_ != '{' || depth_ >= kMaxDepth) return false;
             const char* p = past_blanks(p_ + 1);
             double values[field_count<D>()] = {};
             std::uint32_t present = 0;
