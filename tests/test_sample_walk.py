@@ -284,12 +284,21 @@ INDENTED_ROWS = table(
     ("trailing-comma", '{\n  "lat": 1,\n  "lng": 2,\n}'),
     ("unclosed", '{\n  "lat": 1,\n  "lng": 2\n'),
     ("repeated", '{\n  "lat": 1,\n  "lat": 1,\n  "lng": 2\n}'),
+    # One byte off the plain row below, in each part of what comes before a value.
+    ("semicolon", '{\n  "lat": 47.3769673;\n  "lng": 8.5417316,\n  "altitude": 408.1\n}'),
+    ("key-byte", '{\n  "lat": 47.3769673,\n  "lnq": 8.5417316,\n  "altitude": 408.1\n}'),
+    ("equals", '{\n  "lat": 47.3769673,\n  "lng": 8.5417316,\n  "altitude"= 408.1\n}'),
+    ("brace-byte", '[\n  "lat": 47.3769673,\n  "lng": 8.5417316,\n  "altitude": 408.1\n}'),
+    ("first-key-byte", '{\n  "lax": 47.3769673,\n  "lng": 8.5417316,\n  "altitude": 408.1\n}'),
 )
 
 
 @pytest.mark.parametrize("row", INDENTED_ROWS)
 def test_positions_over_several_lines(row):
-    for positions in (f"[\n  {row}\n]", f"[\n  null,\n  {row},\n  {row}\n]", f"[{row}, null]"):
+    # After a plain row too, whose bytes before each value the walk keeps for the next.
+    plain = '{\n  "lat": 47.3769673,\n  "lng": 8.5417316,\n  "altitude": 408.1\n}'
+    for positions in (f"[\n  {row}\n]", f"[\n  null,\n  {row},\n  {row}\n]", f"[{row}, null]",
+                      f"[\n  {plain},\n  {row},\n  {plain}\n]", f"[{plain},{row}]"):
         text = ride(positions=positions)
         assert_checks_agree(text)
         assert_columns_agree(text)

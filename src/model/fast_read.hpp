@@ -1270,11 +1270,11 @@ private:
             // Whitespace first as peek() would step over it, an indented line in one step.
             p_ = past_blanks(p_);
             if (p_ == end_ || *p_ != '{' || depth_ >= kMaxDepth) return false;
-            const char* p = past_blanks(p_ + 1);
+            const char* p = p_ + 1;
             double values[field_count<D>()] = {};
             std::uint32_t present = 0;
             bool closed = false;
-            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
                 return (row_field<D, I>(p, values, present, closed) && ...);
             }(std::make_index_sequence<field_count<D>()>{});
             if (!ok) return false;
@@ -1290,29 +1290,86 @@ private:
         }
     }
 
+    // The bytes before the value of field I of a number row, as the last row had them.
+    struct Lead {
+        char bytes[32];
+        std::uint32_t mask = 0;  // a bit per byte of the lead; none kept yet when 0
+        unsigned length = 0;
+    };
+    static constexpr std::size_t kLeads = 4;
+
+    // Where the value of field I starts when the bytes at `from` are the kept lead and a
+    // byte that is not whitespace follows; null otherwise.
+    template <std::size_t I>
+    [[gnu::always_inline]] const char* after_lead(const char* from) const {
+#if defined(__SSE2__)
+        if constexpr (I < kLeads) {
+            const Lead& lead = leads_[I];
+            if (lead.mask == 0 || end_ - from < 33) return nullptr;
+            auto same = [&](int half) {
+                const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * half));
+                const __m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lead.bytes + 16 * half));
+                return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, kept)));
+            };
+            if (((same(0) | same(1) << 16) & lead.mask) != lead.mask) return nullptr;
+            const char* value = from + lead.length;
+            return static_cast<unsigned char>(*value) > ' ' ? value : nullptr;
+        }
+#endif
+        (void)from;
+        return nullptr;
+    }
+
+    // Keeps the bytes from `from` to the value at `value` as field I's lead, when they fit.
+    template <std::size_t I>
+    void keep_lead(const char* from, const char* value) {
+        if constexpr (I < kLeads) {
+            const auto length = static_cast<std::size_t>(value - from);
+            Lead& lead = leads_[I];
+            if (length == 0 || length > 32 || end_ - from < 33) {
+                lead.mask = 0;
+                return;
+            }
+            std::memcpy(lead.bytes, from, 32);
+            lead.mask = length == 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << length) - 1;
+            lead.length = static_cast<unsigned>(length);
+        } else {
+            (void)from;
+            (void)value;
+        }
+    }
+
     // Field I of a number row at `p` (after the opening brace or the previous value); false
     // to give the row up.  `closed` once the closing brace came in place of an optional
     // field, which leaves the rest out.
     template <class D, std::size_t I>
     [[gnu::always_inline]] bool row_field(const char*& p, double* values, std::uint32_t& present, bool& closed) {
         if (closed) return true;
-        if constexpr (I > 0) {
-            p = past_blanks(p);
-            if (p == end_) return false;
-            if (*p == '}') {
-                closed = true;
-                ++p;
-                return std::get<I>(D::fields).presence != Presence::Required;
+        // The bytes up to the value as the last row had them (an indented row's newline,
+        // indent, key and colon), or else each step, the bytes then kept for the next row.
+        const char* const from = p;
+        if (const char* value = after_lead<I>(from)) {
+            p = value;
+        } else {
+            if constexpr (I > 0) {
+                p = past_blanks(p);
+                if (p == end_) return false;
+                if (*p == '}') {
+                    closed = true;
+                    ++p;
+                    return std::get<I>(D::fields).presence != Presence::Required;
+                }
+                if (*p != ',') return false;
             }
-            if (*p != ',') return false;
-            p = past_blanks(p + 1);
+            p = past_blanks(I > 0 ? p + 1 : p);
+            constexpr std::string_view name = std::get<I>(D::fields).name;
+            if (p == end_ || *p != '"' || !quoted_is(p + 1, name)) return false;
+            p += name.size() + 2;
+            if (p == end_ || *p != ':') return false;
+            ++p;
+            if (p != end_ && *p == ' ') ++p;
+            keep_lead<I>(from, p);
         }
-        constexpr std::string_view name = std::get<I>(D::fields).name;
-        if (p == end_ || *p != '"' || !quoted_is(p + 1, name)) return false;
-        p += name.size() + 2;
-        if (p == end_ || *p != ':') return false;
-        ++p;
-        if (p != end_ && *p == ' ') ++p;
         if constexpr (model::detail::IsOptional<field_type_of<D, I>>::value) {
             if (end_ - p >= 4 && same_bytes(p, "null", 4)) {
                 p += 4;
@@ -1364,7 +1421,7 @@ private:
             double values[kFields] = {};
             std::uint32_t present = 0;
             bool closed = false;
-            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+            const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
                 return (lean_field<D, I>(p, values, present, closed) && ...);
             }(std::make_index_sequence<kFields>{});
             if (!ok || !closed || (present & required_mask<D>()) != required_mask<D>()) return 0;
@@ -1920,6 +1977,8 @@ private:
 #endif
     unsigned line_length_ = 0;
     unsigned line_mask_ = 0;
+    // The leads of number rows' fields (see after_lead), for a sink that takes rows.
+    [[no_unique_address]] std::conditional_t<takes_number_rows<Sink>(), Lead[kLeads], std::monostate> leads_;
     // Decoded strings: the sink's, or the walk's own (unused then).
     [[no_unique_address]] std::conditional_t<lends_texts<Sink>() || !decodes_escapes<Sink>(), std::monostate, TextStore>
         own_;
