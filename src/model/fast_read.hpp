@@ -1260,9 +1260,7 @@ private:
     // then reads from the same place.
     template <class E>
     [[gnu::always_inline]] bool number_row() {
-        if constexpr (!model::detail::IsOptional<E>::value) {
-            return false;
-        } else if constexpr (!takes_number_rows<Sink>() || !numbers_only<Describe<typename E::value_type>>()) {
+        if constexpr (!rows_of<E>()) {
             return false;
         } else {
             using T = typename E::value_type;
@@ -1403,9 +1401,7 @@ private:
     // scan that knows its bounds make the bulk of a track a few word compares.
     template <class E>
     [[gnu::always_inline]] int lean_row() {
-        if constexpr (!model::detail::IsOptional<E>::value) {
-            return 0;
-        } else if constexpr (!takes_number_rows<Sink>() || !numbers_only<Describe<typename E::value_type>>()) {
+        if constexpr (!rows_of<E>()) {
             return 0;
         } else {
             using T = typename E::value_type;
