@@ -13,6 +13,10 @@
 # FUZZ_SANITIZERS=none builds without the sanitizers into build/fuzz-plain/, for long runs
 # that look for disagreements between the readers without the sanitizers' cost (memory
 # faults are the sanitized build's to find).  With -fork=2 it uses both cores.
+#
+# FUZZ_MERGE=no leaves the generated seeds out of the corpus for this run: a rebuilt
+# binary otherwise runs the whole corpus once to merge them, which takes long on a corpus
+# grown over long runs.  The next run without it merges them.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -33,6 +37,11 @@ case ${FUZZ_SANITIZERS:-address,undefined} in
     address,undefined) ;;
     none) sanitize=(); out=build/fuzz-plain ;;
     *) echo "fuzz: FUZZ_SANITIZERS is address,undefined (the default) or none" >&2; exit 2 ;;
+esac
+
+case ${FUZZ_MERGE:-yes} in
+    yes | no) ;;
+    *) echo "fuzz: FUZZ_MERGE is yes (the default) or no" >&2; exit 2 ;;
 esac
 
 fuzzer_runtime() {
@@ -146,7 +155,7 @@ corpus=$out/corpus
 artifacts=$out/artifacts
 mkdir -p "$corpus" "$artifacts"
 seed_key=$(cat fuzz/make_seeds.py fuzz/seeds/* examples/*.json tests/*.py "$binary" | cksum)
-if [ "$(cat "$out/seeds.key" 2>/dev/null)" != "$seed_key" ]; then
+if [ "${FUZZ_MERGE:-yes}" = yes ] && [ "$(cat "$out/seeds.key" 2>/dev/null)" != "$seed_key" ]; then
     rm -rf "$seeds"
     "$python" fuzz/make_seeds.py . "$seeds" >&2
     echo "fuzz: merging the seeds into $corpus" >&2
