@@ -254,6 +254,34 @@ def test_lines_of_samples_indented_otherwise(breaker):
         assert_columns_agree(text)
 
 
+# Tokens whose digits end at, or run past, the sixteen bytes that a sample's form is
+# decided from, with and without a sign and a point.
+WIDE_TOKENS = ["1234567890123456", "-123456789012345", "-1234567890123456", "12345678901234567",
+               "123456789012345.5", "1234567.890123456", "0.0000000000000001", "123456789012345.",
+               "1234567890123456.5", "-0.000000000000001e5", "12345678901234567890e-3"]
+
+
+@pytest.mark.parametrize("token", RUN_BREAKERS + WIDE_TOKENS)
+def test_tokens_at_every_place_of_a_list_of_lines(token):
+    # Lines alike before and after the token, so that it falls inside the compared run.
+    samples = ["12.5", "-3", "0", "407.25", "0.125", "9", "-0.5", "18", "77.75", "6", "12.5", "3"]
+    for at in range(len(samples) + 1):
+        run = samples[:at] + [token] + samples[at:]
+        scalar = "[\n      " + LINE.join(run) + "\n    ]"
+        text = ride(timestamps="[" + LINE.join(str(i) for i in range(len(run))) + "]", scalar=scalar)
+        assert_checks_agree(text)
+
+
+@pytest.mark.parametrize("number", EDGE_NUMBERS + WIDE_TOKENS)
+@pytest.mark.parametrize("field", ["lat", "altitude"])
+def test_edge_numbers_in_positions_over_several_lines(number, field):
+    plain = '{\n  "lat": 47.3769673,\n  "lng": 8.5417316,\n  "altitude": 408.1\n}'
+    row = plain.replace("47.3769673" if field == "lat" else "408.1", number)
+    text = ride(positions=f"[\n  {plain},\n  {row},\n  {plain}\n]")
+    assert_checks_agree(text)
+    assert_columns_agree(text)
+
+
 def test_lists_at_different_indents_in_one_document():
     # Each list has its own indent; the separator kept from one must not be taken for the next.
     timestamps = "[" + ",\n  ".join(str(i) for i in range(40)) + "]"

@@ -200,6 +200,27 @@ struct DigitRun {
     return skip_double(p, end);
 }
 
+#if defined(__SSE2__)
+// skip_short_double() for a caller that checks the byte after the token itself, as the
+// callers of scan_listed_sample() do: the end of the sample's digits, or null.  The token
+// ends there only when that byte is none of '.', 'e', 'E' and no digit (a run past the
+// sixteen bytes loaded stops at the sixteenth, whose byte is then a digit); eighteen
+// bytes from `p` readable.
+[[gnu::always_inline]] inline const char* skip_listed_sample(const char* p) {
+    const char* q = p + (*p == '-');
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(9)), t);
+    // A bit per byte that is no digit, never zero: those past the sixteen count as such.
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(digit));
+    const auto whole = static_cast<unsigned>(__builtin_ctz(other));
+    if (whole == 0 || (whole > 1 && *q == '0')) return nullptr;
+    if (q[whole] != '.') return q + whole;
+    const auto stop = static_cast<unsigned>(__builtin_ctz(other & (other - 1)));
+    return stop == whole + 1 ? nullptr : q + stop;
+}
+#endif
+
 // The value of the `count` (1 to 8) digit values 0-9 in the low bytes of `w`, the first
 // digit in the lowest byte; the bytes above them are shifted out.
 [[gnu::always_inline]] inline std::uint64_t digit_values(std::uint64_t w, unsigned count) {

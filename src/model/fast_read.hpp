@@ -502,16 +502,21 @@ private:
     // the last one was: one compare of the comma, the newline and the indent together.
     [[gnu::always_inline]] const char* after_known_line(const char* q) const {
 #if defined(__SSE2__)
-        if (end_ - q >= 32) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-            const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_)));
-            if ((same & line_mask_) == line_mask_ && static_cast<unsigned char>(q[line_length_]) > ' ')
-                return q + line_length_;
-        }
+        if (end_ - q >= 32) return known_line(q);
 #endif
         (void)q;
         return nullptr;
     }
+#if defined(__SSE2__)
+    // after_known_line() where the caller knows the 32 bytes from `q` readable.
+    [[gnu::always_inline]] const char* known_line(const char* q) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_)));
+        if ((same & line_mask_) == line_mask_ && static_cast<unsigned char>(q[line_length_]) > ' ')
+            return q + line_length_;
+        return nullptr;
+    }
+#endif
 
     // After the comma and newline at `q`, the first byte after the indent when it is not
     // whitespace and the indent ends within sixteen bytes of the comma, the separator then
@@ -1141,14 +1146,18 @@ private:
         const char* p = p_;
         // The scan reads sixteen bytes from a sample, the compare thirty-two from its end.
         const char* const fast = end_ - p > 64 ? end_ - 64 : p;
+#if defined(__SSE2__)
         while (p < fast) {
-            const char* stop = json::skip_short_double(p, end_);
+            // The compare with the line, which starts with its comma, settles where the
+            // token ends.
+            const char* stop = json::skip_listed_sample(p);
             if (stop == nullptr) break;
-            const char* next = after_known_line(stop);
+            const char* next = known_line(stop);
             if (next == nullptr) break;
             p = next;
             ++n;
         }
+#endif
         p_ = p;
     }
 
@@ -1375,8 +1384,14 @@ private:
             }
         }
         if constexpr (!kWantsNumbers) {
-            // The form alone, as typed_number() checks a double for such a sink.
+            // The form alone, as typed_number() checks a double for such a sink.  What
+            // follows a value is checked to be whitespace, a comma or the brace, which
+            // settles where the token ends.
+#if defined(__SSE2__)
+            const char* stop = end_ - p >= 18 ? json::skip_listed_sample(p) : json::skip_short_double(p, end_);
+#else
             const char* stop = json::skip_short_double(p, end_);
+#endif
             if (stop == nullptr) return false;
             p = stop;
         } else if (const char* stop = json::scan_sample(p, end_, values[I])) {
@@ -1455,7 +1470,17 @@ private:
         if (closed) return true;
         constexpr auto& key = RowKeyText<D, I>::bytes;
         if (!same_words<key.size()>(p, key.data())) return false;
-        const char* stop = json::scan_listed_sample(p + key.size(), values[I]);
+        const char* stop;
+#if defined(__SSE2__)
+        if constexpr (!kWantsNumbers) {
+            // The form alone, as row_field() checks it.
+            stop = json::skip_listed_sample(p + key.size());
+        } else {
+            stop = json::scan_listed_sample(p + key.size(), values[I]);
+        }
+#else
+        stop = json::scan_listed_sample(p + key.size(), values[I]);
+#endif
         if (stop == nullptr) return false;
         present |= std::uint32_t{1} << I;
         if (*stop == '}') {
