@@ -1143,10 +1143,10 @@ private:
     // it compared whole with the line kept (see after_known_line).  Stops at a sample's
     // first byte at anything else, for the sample loop to decide.
     void skip_lines(std::size_t& n) {
-        const char* p = p_;
-        // The scan reads sixteen bytes from a sample, the compare thirty-two from its end.
-        const char* const fast = end_ - p > 64 ? end_ - 64 : p;
 #if defined(__SSE2__)
+        const char* p = p_;
+        // The scan reads eighteen bytes from a sample, the compare thirty-two from its end.
+        const char* const fast = end_ - p > 64 ? end_ - 64 : p;
         while (p < fast) {
             // The compare with the line, which starts with its comma, settles where the
             // token ends.
@@ -1157,8 +1157,10 @@ private:
             p = next;
             ++n;
         }
-#endif
         p_ = p;
+#else
+        (void)n;
+#endif
     }
 
     // A sample that scan_sample() does not take, converted as typed_number() converts it.
