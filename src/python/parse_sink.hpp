@@ -140,10 +140,10 @@ inline constexpr std::string_view kTypeKey = model::kTagKey;
 
 }  // namespace build
 
-// The values under construction, as a stack of handles: unlike a vector it opens a
-// record's slots with one check of its room, keeps its growth out of line so that the
-// walk's many pushes stay small, and starts in room of its own, enough for a small
-// document, so that such a call allocates nothing for it.
+// A stack of plain values (the handles under construction, the order of a map's
+// entries): unlike a vector it opens a record's slots with one check of its room, keeps
+// its growth out of line so that the walk's many pushes stay small, and starts in room
+// of its own, enough for a small document, so that such a call allocates nothing for it.
 template <class Value>
 class ValueStack {
 public:
@@ -151,7 +151,7 @@ public:
     ValueStack(const ValueStack&) = delete;
     ValueStack& operator=(const ValueStack&) = delete;
     ~ValueStack() {
-        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
+        if (data_ != own()) std::allocator<Value>().deallocate(data_, capacity_);
     }
 
     std::size_t size() const { return size_; }
@@ -167,7 +167,7 @@ public:
     // n empty slots on top.
     [[gnu::always_inline]] void push_empty(std::size_t n) {
         if (capacity_ - size_ < n) grow(n);
-        for (std::size_t i = 0; i < n; ++i) data_[size_ + i] = nullptr;
+        for (std::size_t i = 0; i < n; ++i) data_[size_ + i] = Value{};
         size_ += n;
     }
     void pop_back() { --size_; }
@@ -182,13 +182,17 @@ private:
         const std::size_t capacity = std::max(2 * capacity_, size_ + more);
         Value* data = std::allocator<Value>().allocate(capacity);
         std::memcpy(data, data_, size_ * sizeof(Value));
-        if (data_ != inline_) std::allocator<Value>().deallocate(data_, capacity_);
+        if (data_ != own()) std::allocator<Value>().deallocate(data_, capacity_);
         data_ = data;
         capacity_ = capacity;
     }
 
-    Value inline_[kInline];
-    Value* data_ = inline_;
+    Value* own() { return reinterpret_cast<Value*>(inline_); }
+
+    // Raw room, so that opening a stack writes nothing to it.
+    static_assert(std::is_trivially_copyable_v<Value> && std::is_trivially_destructible_v<Value>);
+    alignas(Value) std::byte inline_[kInline * sizeof(Value)];
+    Value* data_ = own();
     std::size_t size_ = 0;
     std::size_t capacity_ = kInline;
 };
@@ -351,9 +355,10 @@ private:
     struct Frame {
         enum Kind : std::uint8_t { Record, List, Map, Enum };
         Kind kind;
-        bool doubles;       // numbers without a member are doubles
-        std::uint8_t slot;  // record: the field being read
-        std::uint8_t tag;   // enum: the variant
+        bool doubles;         // numbers without a member are doubles
+        std::uint8_t slot;    // record: the field being read
+        std::uint8_t tag;     // enum: the variant
+        std::uint8_t placed;  // record: the fields given a value
         std::uint32_t base;
         std::uint32_t key_base;
         const build::EnumInfo* info;
@@ -364,7 +369,7 @@ private:
 
     [[gnu::always_inline]] void push_frame(typename Frame::Kind kind, bool doubles) {
         if (depth_ == kFrames) return fail();
-        frames_[depth_++] = Frame{kind, doubles, 0, 0, static_cast<std::uint32_t>(values_.size()),
+        frames_[depth_++] = Frame{kind, doubles, 0, 0, 0, static_cast<std::uint32_t>(values_.size()),
                                   static_cast<std::uint32_t>(keys_.size()), nullptr};
     }
     [[gnu::always_inline]] Frame& top() { return frames_[depth_ - 1]; }
@@ -407,6 +412,7 @@ private:
         Frame& at = top();
         if (at.kind == Frame::Record) {
             Value& slot = values_[at.base + at.slot];
+            at.placed += slot == nullptr;
             release(slot);
             slot = v;
         } else {
@@ -513,55 +519,42 @@ private:
 
     // Closes the record on top: its dict of the fields given, in declaration order, less
     // what the conversion leaves out (a missing or null optional, an empty list or map).
+    // One pass: the dict is sized for the members placed, of which only an empty list or
+    // map, rare in a written text, is then left out.
     [[gnu::noinline]] void close_record(const build::RecordInfo& record) {
         const Frame frame = pop();
         Value* slots = values_.data() + frame.base;
-        std::size_t present = 0;
+        // A record that is the variant of an internally tagged value starts with its tag.
+        Value dict = depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal
+                         ? tagged_dict(build::kTypeKey, top().info->names[top().tag], frame.placed + 1u)
+                         : b_.dict(frame.placed);
+        if (dict == nullptr) return fail_and_drop(frame.base);
         for (std::size_t i = 0; i < record.count; ++i) {
             const build::FieldInfo& f = record.fields[i];
-            Value& v = slots[i];
+            Value v = std::exchange(slots[i], nullptr);
             if (v == nullptr) {
                 // A required member given as null, or an absent one that the model would
                 // hold as a value of its own.
-                if (f.absent == build::Absent::Refused) return fail_and_drop(frame.base);
+                if (f.absent == build::Absent::Refused) return drop_record(dict, frame.base);
                 continue;
             }
             if ((f.omit_empty_list && b_.empty_list(v)) || (f.omit_empty_map && b_.empty_dict(v))) {
-                release(std::exchange(v, nullptr));
-                continue;
-            }
-            ++present;
-        }
-        // A record that is the variant of an internally tagged value starts with its tag.
-        const Frame* tagged = nullptr;
-        if (depth_ != 0 && top().kind == Frame::Enum && top().info->style == model::Style::Internal) {
-            tagged = &top();
-        }
-        Value dict = tagged != nullptr ? tagged_dict(build::kTypeKey, tagged->info->names[tagged->tag], present + 1)
-                                       : b_.dict(present);
-        if (dict == nullptr) return fail_and_drop(frame.base);
-        bool ok = true;
-        for (std::size_t i = 0; i < record.count; ++i) {
-            Value v = std::exchange(slots[i], nullptr);
-            if (v == nullptr) continue;
-            if (!ok) {
                 release(v);
                 continue;
             }
-            Value key = b_.name(record.fields[i].name);
+            Value key = b_.name(f.name);
             if (key == nullptr) {
-                ok = false;
                 release(v);
-                continue;
+                return drop_record(dict, frame.base);
             }
-            ok = b_.set(dict, key, v);
+            if (!b_.set(dict, key, v)) return drop_record(dict, frame.base);
         }
         truncate(values_, frame.base);
-        if (!ok) {
-            release(dict);
-            return fail();
-        }
         place(dict);
+    }
+    [[gnu::cold]] void drop_record(Value dict, std::size_t base) {
+        release(dict);
+        fail_and_drop(base);
     }
 
     // A dict of the frame's keys and values sorted by key bytes, the last of a repeated
@@ -571,7 +564,8 @@ private:
         if (values_.size() - frame.base != n) return drop_all(frame);
         const std::string_view* keys = keys_.data() + frame.key_base;
         Value* values = values_.data() + frame.base;
-        order_.resize(n);
+        order_.clear();
+        order_.push_empty(n);
         for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
         bool ascending = true;
         for (std::size_t i = 1; i < n && ascending; ++i) ascending = keys[i - 1] < keys[i];
@@ -656,7 +650,7 @@ private:
             }
             case '{': {
                 ++p;
-                Frame frame{Frame::Map, false, 0, 0, static_cast<std::uint32_t>(values_.size()),
+                Frame frame{Frame::Map, false, 0, 0, 0, static_cast<std::uint32_t>(values_.size()),
                             static_cast<std::uint32_t>(keys_.size()), nullptr};
                 skip_space(p, end);
                 if (*p == '}') {
@@ -669,7 +663,7 @@ private:
                         ++p;  // the colon
                         Value v = any(p, end);
                         if (v == nullptr) {
-                            keys_.resize(frame.key_base);
+                            truncate(keys_, frame.key_base);
                             return drop_from(frame.base);
                         }
                         values_.push_back(v);
@@ -731,8 +725,9 @@ private:
     Frame frames_[kFrames];
     std::size_t depth_ = 0;
     ValueStack<Value> values_;
-    std::vector<std::string_view> keys_;
-    std::vector<std::uint32_t> order_;
+    ValueStack<std::string_view> keys_;
+    // The order of a map's entries, in room of its own for the maps of a small document.
+    ValueStack<std::uint32_t> order_;
     Value result_ = nullptr;
     bool failed_ = false;
 };
