@@ -311,6 +311,17 @@ def test_names_and_tags_are_shared_interned_strs():
     assert sys.intern(tag) is tag
 
 
+def test_strs_with_a_character_beyond_ascii_anywhere():
+    """Whether a str's bytes are all ASCII is read in words that may overlap; a character
+    beyond ASCII at any place of a str of any length up to past three words, as a value
+    and as a data key, must make the str it is."""
+    names = ["a" * n for n in range(30)]
+    names += ["a" * at + c + "b" * (n - at) for n in range(26) for at in range(n + 1) for c in ("é", "中", "😀")]
+    for name in names:
+        got = sdk.parse_workout(text(workout({**SET, "name": name}, metadata={name: 1})))
+        assert got["root"]["name"] == name and list(got["metadata"]) == [name], ascii(name)
+
+
 def test_data_keys_are_each_calls_own():
     """Every call gets its own keys, whether earlier calls met them or others in the same
     place of the key cache, around the longest key that is cached, after their results

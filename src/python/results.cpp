@@ -26,7 +26,24 @@ bool is_ascii(std::string_view s) {
         std::memcpy(&w, s.data() + i, 8);
         high |= w;
     }
-    for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+    // The rest in reads that overlap what was read, rather than byte by byte: most strs
+    // are short names and ids.
+    const std::size_t rest = s.size() - i;
+    if (rest != 0) {
+        if (s.size() >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + s.size() - 8, 8);
+            high |= w;
+        } else if (rest >= 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, s.data(), 4);
+            std::memcpy(&b, s.data() + rest - 4, 4);
+            high |= a | b;
+        } else {
+            high |= static_cast<unsigned char>(s[0]) | static_cast<unsigned char>(s[rest / 2]) |
+                    static_cast<unsigned char>(s[rest - 1]);
+        }
+    }
     return (high & highs) == 0;
 }
 
