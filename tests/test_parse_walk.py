@@ -114,6 +114,8 @@ GROUPS = {
         with_metadata('{"b":1,"a":2,"b":3,"a":{"y":1,"x":2,"y":[]}}'),
         with_metadata('{"z":{},"é":"ü","e":"","Z":[],"":0}'),
         with_metadata('{"' + "k" * 70 + '":1,"' + "k" * 70 + '":2,"j":3}'),
+        # More keys than the sink keeps room for at first, descending and repeated.
+        with_metadata("{" + ",".join(f'"k{i % 250:03}":{i}' for i in range(400, 0, -1)) + "}"),
     ]),
     "numbers at the edges": (WALKED, [
         with_metadata('{"max":9999999999999999999,"min":-9223372036854775808,"neg0":-0.0,"tiny":5e-22,'
