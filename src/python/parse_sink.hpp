@@ -30,7 +30,6 @@
 #include <type_traits>
 #include <utility>
 #include <variant>
-#include <vector>
 
 #include "json/number.hpp"
 #include "json/reader.hpp"
@@ -301,8 +300,8 @@ public:
         if (failed_) return;
         const Frame frame = pop();
         Value made = sorted_dict(frame, {});
-        truncate(keys_, frame.key_base);
-        truncate(values_, frame.base);
+        keys_.truncate(frame.key_base);
+        values_.truncate(frame.base);
         if (made == nullptr) return fail();
         place(made);
     }
@@ -375,15 +374,6 @@ private:
     [[gnu::always_inline]] Frame& top() { return frames_[depth_ - 1]; }
     [[gnu::always_inline]] Frame pop() { return frames_[--depth_]; }
 
-    template <class Vector>
-    [[gnu::always_inline]] static void truncate(Vector& v, std::size_t n) {
-        if constexpr (requires { v.truncate(n); }) {
-            v.truncate(n);
-        } else {
-            v.erase(v.begin() + static_cast<std::ptrdiff_t>(n), v.end());
-        }
-    }
-
     void release(Value v) {
         if (v != nullptr) b_.release(v);
     }
@@ -396,7 +386,7 @@ private:
     // Fails and releases the values of the frame that was popped.
     void fail_and_drop(std::size_t base) {
         for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
-        truncate(values_, base);
+        values_.truncate(base);
         failed_ = true;
     }
 
@@ -454,7 +444,7 @@ private:
         const Frame frame = pop();
         if (values_.size() - frame.base != n) return fail_and_drop(frame.base);
         Value list = b_.list(values_.data() + frame.base, n);
-        truncate(values_, frame.base);
+        values_.truncate(frame.base);
         if (list == nullptr) return fail();
         place(list);
     }
@@ -504,8 +494,8 @@ private:
         } else {
             if (content == build::Content::Flatten) {
                 made = sorted_dict(frame, name);
-                truncate(keys_, frame.key_base);
-                truncate(values_, frame.base);
+                keys_.truncate(frame.key_base);
+                values_.truncate(frame.base);
             } else {
                 // The record built itself with the tag first.
                 if (given != 1) return fail_and_drop(frame.base);
@@ -549,7 +539,7 @@ private:
             }
             if (!b_.set(dict, key, v)) return drop_record(dict, frame.base);
         }
-        truncate(values_, frame.base);
+        values_.truncate(frame.base);
         place(dict);
     }
     [[gnu::cold]] void drop_record(Value dict, std::size_t base) {
@@ -645,7 +635,7 @@ private:
                     }
                 }
                 Value list = b_.list(values_.data() + base, values_.size() - base);
-                truncate(values_, base);
+                values_.truncate(base);
                 return list;
             }
             case '{': {
@@ -663,7 +653,7 @@ private:
                         ++p;  // the colon
                         Value v = any(p, end);
                         if (v == nullptr) {
-                            truncate(keys_, frame.key_base);
+                            keys_.truncate(frame.key_base);
                             return drop_from(frame.base);
                         }
                         values_.push_back(v);
@@ -672,8 +662,8 @@ private:
                     }
                 }
                 Value dict = sorted_dict(frame, {});
-                truncate(keys_, frame.key_base);
-                truncate(values_, frame.base);
+                keys_.truncate(frame.key_base);
+                values_.truncate(frame.base);
                 return dict;
             }
             default: {
@@ -715,7 +705,7 @@ private:
     }
     Value drop_from(std::size_t base) {
         for (std::size_t i = base; i < values_.size(); ++i) release(values_[i]);
-        truncate(values_, base);
+        values_.truncate(base);
         return nullptr;
     }
 
