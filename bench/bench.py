@@ -886,6 +886,25 @@ def goals(times, sizes, memory, inputs):
         add("4", "parse_workout peak / orjson.loads peak", name, share,
             f"{share or 0:.2f}x ({(ours or 0) / 1e6:.2f} vs {(theirs or 0) / 1e6:.2f} MB)", 1.0,
             "<= 1x", at_most=True)
+    # The second speed step, on the four main inputs: (validate and count vs orjson.loads,
+    # parse vs orjson.loads, parse vs msgspec typed + to_builtins, to_json vs orjson).
+    step = {"plan": (12.0, 1.3, 2.0, 3.0), "ride compact": (8.0, 1.0, 1.5, 2.5),
+            "ride indented": (6.0, 1.2, 1.5, 2.5), "sessions": (6.0, 1.2, 2.0, 2.5)}
+    for name in everywhere:
+        targets = step.get("sessions" if name.startswith("sessions") else name)
+        if targets is None:
+            continue
+        walk, parse, typed, write = targets
+        for op, peer, target in (("validate_workout", "orjson.loads", walk), ("count_sets", "orjson.loads", walk),
+                                 ("parse_workout", "orjson.loads", parse),
+                                 ("parse_workout", "msgspec typed decode + to_builtins", typed),
+                                 ("to_json", "orjson.loads + dumps(OPT_INDENT_2)", write)):
+            x = speedup(name, op, peer)
+            add("6", f"{op} vs {peer}", name, x, f"{x or 0:.2f}x", target, f">= {target:g}x")
+        if name == "ride compact":
+            t = times.get((name, "validate_workout"))
+            rate = None if t is None else sizes[name] / 1e6 / t
+            add("6", "validate_workout throughput", name, rate, f"{rate or 0:.0f} MB/s", 1200.0, ">= 1200 MB/s")
     return rows
 
 
