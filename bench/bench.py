@@ -837,6 +837,11 @@ def goals(times, sizes, memory, inputs):
         a, b = times.get((name, ours)), times.get((name, theirs))
         return None if a is None or b is None else b / a
 
+    def throughput(name):
+        """MB/s of one validate_workout call, or None when not timed."""
+        t = times.get((name, "validate_workout"))
+        return None if t is None else sizes[name] / 1e6 / t
+
     def add(goal, what, name, value, shown, target, target_text, at_most=False):
         rows.append((goal, what, name, shown if value is not None else "not measured", target_text,
                      judge(value, target, at_most)))
@@ -847,8 +852,7 @@ def goals(times, sizes, memory, inputs):
             add("1", f"{op} vs orjson.loads", name, x, f"{x or 0:.2f}x", 3.0, ">= 3x faster")
     for name in everywhere:
         if name.startswith("ride") and "compact" in name:
-            t = times.get((name, "validate_workout"))
-            rate = None if t is None else sizes[name] / 1e6 / t
+            rate = throughput(name)
             add("1", "validate_workout throughput", name, rate, f"{rate or 0:.0f} MB/s", 600.0, ">= 600 MB/s")
     for name in everywhere:
         x = speedup(name, "parse_workout", "orjson.loads")
@@ -902,8 +906,7 @@ def goals(times, sizes, memory, inputs):
             x = speedup(name, op, peer)
             add("6", f"{op} vs {peer}", name, x, f"{x or 0:.2f}x", target, f">= {target:g}x")
         if name == "ride compact":
-            t = times.get((name, "validate_workout"))
-            rate = None if t is None else sizes[name] / 1e6 / t
+            rate = throughput(name)
             add("6", "validate_workout throughput", name, rate, f"{rate or 0:.0f} MB/s", 1200.0, ">= 1200 MB/s")
     return rows
 
