@@ -90,9 +90,7 @@ struct EnumTable {
                                    contents.data()};
 };
 
-// What the closing of a record needs of each field, so that one routine closes them all
-// rather than one unrolled copy per record type (the walk of a small document runs
-// through most of them, and their code is what it waits for).
+// What the closing of a record needs to know of each field.
 enum class Absent : std::uint8_t {
     Refused,  // a value of its own in the model: absent or null, the build gives up
     Left,     // an optional: left out
@@ -104,11 +102,6 @@ struct FieldInfo {
     Absent absent;
     bool omit_empty_list;  // a list that the conversion leaves out when empty
     bool omit_empty_map;   // a map that the conversion leaves out when empty
-};
-
-struct RecordInfo {
-    const FieldInfo* fields;
-    std::size_t count;
 };
 
 template <class T>
@@ -131,7 +124,6 @@ struct RecordTable {
     static constexpr auto fields = []<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<FieldInfo, sizeof...(I)>{info<I>()...};
     }(std::make_index_sequence<n>{});
-    static constexpr RecordInfo table{fields.data(), n};
 };
 
 // The key of the tag in the tagged forms; the conversion writes the same literal.
@@ -242,7 +234,7 @@ public:
     void end() {
         entries_.template end<T>();
         if (failed_) return;
-        close_record(build::RecordTable<T>::table);
+        close_record<T>();
     }
 
     // ---- enumerations ----
@@ -264,7 +256,7 @@ public:
     template <class E>
     void enum_end() {
         if (failed_) return;
-        close_enum();
+        close_enum<E>();
     }
 
     // ---- lists and maps ----
@@ -452,16 +444,18 @@ private:
     [[gnu::noinline]] void place_f64(double d) { place(b_.f64(d)); }
     [[gnu::noinline]] void place_u64(std::uint64_t u) { place(b_.u64(u)); }
 
-    // Closes the tagged value on top, in the form of its enumeration.
+    // Closes the tagged value on top, in the form of its enumeration: one copy per
+    // enumeration, whose form is then a constant.
+    template <class E>
     [[gnu::noinline]] void close_enum() {
         const Frame frame = pop();
-        const build::EnumInfo& info = *frame.info;
-        const model::Style style = info.style;
+        static constexpr const build::EnumInfo& info = build::EnumTable<E>::info;
+        constexpr model::Style style = info.style;
         const std::string_view name = info.names[frame.tag];
         const build::Content content = info.contents[frame.tag];
         const std::size_t given = values_.size() - frame.base;
         Value made = nullptr;
-        if (style == model::Style::Adjacent) {
+        if constexpr (style == model::Style::Adjacent) {
             if (content == build::Content::Unit) {
                 if (given != 0) return fail_and_drop(frame.base);
                 made = tagged_dict(build::kTypeKey, name, 1);
@@ -476,7 +470,7 @@ private:
                     made = drop(made);
                 }
             }
-        } else if (style == model::Style::External) {
+        } else if constexpr (style == model::Style::External) {
             if (content == build::Content::Unit) {
                 if (given != 0) return fail_and_drop(frame.base);
                 made = b_.name_value(name);
@@ -510,8 +504,10 @@ private:
     // Closes the record on top: its dict of the fields given, in declaration order, less
     // what the conversion leaves out (a missing or null optional, an empty list or map).
     // One pass: the dict is sized for the members placed, of which only an empty list or
-    // map, rare in a written text, is then left out.
-    [[gnu::noinline]] void close_record(const build::RecordInfo& record) {
+    // map, rare in a written text, is then left out.  Unrolled per type, so that what a
+    // field may lack is a constant and its code is the test of its slot and its insertion.
+    template <class T>
+    [[gnu::noinline]] void close_record() {
         const Frame frame = pop();
         Value* slots = values_.data() + frame.base;
         // A record that is the variant of an internally tagged value starts with its tag.
@@ -519,28 +515,32 @@ private:
                          ? tagged_dict(build::kTypeKey, top().info->names[top().tag], frame.placed + 1u)
                          : b_.dict(frame.placed);
         if (dict == nullptr) return fail_and_drop(frame.base);
-        for (std::size_t i = 0; i < record.count; ++i) {
-            const build::FieldInfo& f = record.fields[i];
-            Value v = std::exchange(slots[i], nullptr);
-            if (v == nullptr) {
-                // A required member given as null, or an absent one that the model would
-                // hold as a value of its own.
-                if (f.absent == build::Absent::Refused) return drop_record(dict, frame.base);
-                continue;
-            }
-            if ((f.omit_empty_list && b_.empty_list(v)) || (f.omit_empty_map && b_.empty_dict(v))) {
-                release(v);
-                continue;
-            }
-            Value key = b_.name(f.name);
-            if (key == nullptr) {
-                release(v);
-                return drop_record(dict, frame.base);
-            }
-            if (!b_.set(dict, key, v)) return drop_record(dict, frame.base);
-        }
+        const bool closed = [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (close_field<T, I>(dict, slots[I]) && ...);
+        }(std::make_index_sequence<build::RecordTable<T>::n>{});
+        if (!closed) return drop_record(dict, frame.base);
         values_.truncate(frame.base);
         place(dict);
+    }
+    // Moves field I's value into the record's dict; false when the build gives up.  The
+    // slot is emptied first, so that a give-up releases only what the dict does not hold.
+    template <class T, std::size_t I>
+    [[gnu::always_inline]] bool close_field(Value dict, Value& slot) {
+        static constexpr build::FieldInfo f = build::RecordTable<T>::fields[I];
+        Value v = slot;
+        // A required member given as null, or an absent one that the model would hold as
+        // a value of its own.
+        if (v == nullptr) return f.absent != build::Absent::Refused;
+        slot = nullptr;
+        if constexpr (f.omit_empty_list) {
+            if (b_.empty_list(v)) return release(v), true;
+        }
+        if constexpr (f.omit_empty_map) {
+            if (b_.empty_dict(v)) return release(v), true;
+        }
+        Value key = b_.name(f.name);
+        if (key == nullptr) return release(v), false;
+        return b_.set(dict, key, v);
     }
     [[gnu::cold]] void drop_record(Value dict, std::size_t base) {
         release(dict);
