@@ -272,6 +272,44 @@ def test_tokens_at_every_place_of_a_list_of_lines(token):
         assert_checks_agree(text)
 
 
+# The line walk takes the next sample to start where the last one's width puts it and
+# checks that after.  A token wider or narrower than a long run of alike samples before it,
+# or as wide and malformed, and after a narrower one a sample whose first byte alone is
+# wrong (a start taken from the width would step over it), at every place of the run, must
+# be read as the reader reads it.
+SAME_WIDTH_TOKENS = ["12.75", "-2.75", "012.7", "12..7", "12.7.", "1.2e5", "12.7e", "1e-27", "12,75", "12 75",
+                     "127.5", "12750", "1.275", "12.755", "-12.75", "0.000"]
+AFTER_A_NARROWER = ["012.5", "x12.5", "-12.5", ".12.5", "012.25", "-x2.5", "]12.5"]
+
+
+@pytest.mark.parametrize("tokens", [(token, "12.25") for token in SAME_WIDTH_TOKENS] +
+                         [(narrow, then) for narrow in ("1.25", "12.2", "7") for then in AFTER_A_NARROWER])
+def test_tokens_in_runs_of_samples_alike(tokens):
+    for at in (0, 1, 7, 38):
+        run = ["12.25"] * 40
+        run[at:at + 2] = tokens
+        scalar = "[\n      " + LINE.join(run) + "\n    ]"
+        # Timestamps alike too, so that the walk reaches the samples.
+        text = ride(timestamps="[" + LINE.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar)
+        assert_checks_agree(text)
+
+
+def test_runs_of_samples_alike_are_walked():
+    # Else the cases above would only compare the general reading with itself.
+    from conftest import in_reader_mode
+
+    if in_reader_mode("fast", ["parse_workout"], ["{"]) != [[("RuntimeError", "the fast read gave up")]]:
+        pytest.skip("the module was built without its test hooks (scripts/install.sh builds them)")
+    texts = []
+    for tokens in (("12.25", "12.25"), ("1.25", "-12.5"), ("127.5", "12.25"), ("7", "12.25")):
+        run = ["12.25"] * 40
+        run[7:9] = tokens
+        scalar = "[\n      " + LINE.join(run) + "\n    ]"
+        texts.append(ride(timestamps="[" + LINE.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar))
+    for outcome_row in in_reader_mode("fast", ["validate_workout", "count_sets"], texts):
+        assert [kind for kind, _ in outcome_row] == ["ok", "ok"], outcome_row
+
+
 @pytest.mark.parametrize("number", EDGE_NUMBERS + WIDE_TOKENS)
 @pytest.mark.parametrize("field", ["lat", "altitude"])
 def test_edge_numbers_in_positions_over_several_lines(number, field):

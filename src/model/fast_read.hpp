@@ -1147,15 +1147,29 @@ private:
         const char* p = p_;
         // The scan reads eighteen bytes from a sample, the compare thirty-two from its end.
         const char* const fast = end_ - p > 64 ? end_ - 64 : p;
+        // Most samples of a channel are as wide as the one before: the next line is taken
+        // to start where that width puts it, and the checks confirm it after.  The loads
+        // of a sample then need not wait for the scan of the one before, whose chain of
+        // dependent steps was most of a sample's time.
+        std::size_t step = 0;
         while (p < fast) {
+            const char* guess = p + step;
             // The compare with the line, which starts with its comma, settles where the
             // token ends.
             const char* stop = json::skip_listed_sample(p);
             if (stop == nullptr) break;
             const char* next = known_line(stop);
             if (next == nullptr) break;
-            p = next;
             ++n;
+            const bool same = next == guess;
+            // Hides that the two are equal when `same`, so that the compiler keeps taking
+            // the next sample from the guess and not from the scan.
+            asm("" : "+r"(guess));
+            if (!same) [[unlikely]] {
+                step = static_cast<std::size_t>(next - p);
+                guess = next;
+            }
+            p = guess;
         }
         p_ = p;
 #else
