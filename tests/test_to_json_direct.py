@@ -286,3 +286,22 @@ def test_recorded_ride_with_whole_samples():
     text = json.dumps(ride, ensure_ascii=False).replace(".0,", ",").replace(".0]", "]")
     assert text.count(".0,") == 0
     assert sdk.to_json(text) == general(text) == written(ride)
+
+
+# Runs of samples are copied taking the next sample to start as far on as the last one did,
+# checked after: a token of another width, or a separator of another width, at any place
+# of a long run of alike samples must land where it stands.
+@pytest.mark.parametrize("sep", [",", ", ", ",\n      "])
+def test_runs_of_samples_alike_with_one_of_another_width(sep):
+    for token in ("1.25", "127.5", "12.5", "7.0", "1e2", "12.250", "-12.25", "0.125"):
+        for at in (0, 1, 7, 38, 39):
+            run = ["12.25"] * 40
+            run[at] = token
+            text = one("[0.0, 1.0, 2.0]", "[" + sep.join(run) + "]")
+            assert sdk.to_json(text) == general(text), (token, at)
+    for other in (",", ", ", ",  ", ",\n  ", ",\n        "):
+        for at in (1, 7, 38):
+            seps = [sep] * 39
+            seps[at - 1] = other
+            text = one("[0.0, 1.0, 2.0]", "[12.25" + "".join(s + "12.25" for s in seps) + "]")
+            assert sdk.to_json(text) == general(text), (repr(other), at)

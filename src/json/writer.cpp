@@ -282,8 +282,14 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
             case kScalar: {
                 // Numbers or literals as this writer writes them (at most 32 bytes each),
                 // and the commas between them, in one loop: runs of samples are the bulk
-                // of a recording.
+                // of a recording.  As in the reader's walk of sample lines, the next
+                // sample is taken to start as far on as the last one did, checked after:
+                // the scan of one sample then need not wait for the scan of the one
+                // before.
+                std::size_t step = 0;
                 for (;;) {
+                    const char* const at = p;
+                    const char* guess = at + step;
                     static_assert(kSlack >= kDoubleRoom);
                     room_for(32 + 2 + indent);
                     if (p == rewrite_at) {
@@ -308,7 +314,14 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                     *o++ = ',';
                     *o++ = '\n';
                     o = spaces(o, indent);
-                    p = next;
+                    const bool same = next == guess;
+                    // Hides that the two are equal when `same` (see above).
+                    asm("" : "+r"(guess));
+                    if (!same) [[unlikely]] {
+                        step = static_cast<std::size_t>(next - at);
+                        guess = next;
+                    }
+                    p = guess;
                 }
                 break;
             }
