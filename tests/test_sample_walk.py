@@ -282,16 +282,18 @@ SAME_WIDTH_TOKENS = ["12.75", "-2.75", "012.7", "12..7", "12.7.", "1.2e5", "12.7
 AFTER_A_NARROWER = ["012.5", "x12.5", "-12.5", ".12.5", "012.25", "-x2.5", "]12.5"]
 
 
+@pytest.mark.parametrize("sep", [LINE, ",", ", "])
 @pytest.mark.parametrize("tokens", [(token, "12.25") for token in SAME_WIDTH_TOKENS] +
                          [(narrow, then) for narrow in ("1.25", "12.2", "7") for then in AFTER_A_NARROWER])
-def test_tokens_in_runs_of_samples_alike(tokens):
+def test_tokens_in_runs_of_samples_alike(tokens, sep):
     for at in (0, 1, 7, 38):
         run = ["12.25"] * 40
         run[at:at + 2] = tokens
-        scalar = "[\n      " + LINE.join(run) + "\n    ]"
+        scalar = "[\n      " + sep.join(run) + "\n    ]"
         # Timestamps alike too, so that the walk reaches the samples.
-        text = ride(timestamps="[" + LINE.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar)
+        text = ride(timestamps="[" + sep.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar)
         assert_checks_agree(text)
+        assert_columns_agree(text)
 
 
 def test_runs_of_samples_alike_are_walked():

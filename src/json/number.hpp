@@ -200,6 +200,24 @@ struct DigitRun {
     return skip_double(p, end);
 }
 
+// Where the sample after the one at `at` starts, found at `next`: for a run of samples
+// alike in width, one returned as `at + step`, so that the caller's loads of that sample
+// hang on the last start and `step` alone, not on the scan that found `next`.  The two are
+// compared only to choose: a sample of another width sets `step` anew and is `next`.
+// Most samples of a recording's channel are as wide as the one before, and without this
+// each waited for the whole chain of dependent steps of the one before.
+[[gnu::always_inline]] inline const char* next_in_run(const char* at, const char* next, std::size_t& step) {
+    const char* guess = at + step;
+    const bool same = next == guess;
+    // Hides that the two are equal when `same`, which would let the compiler take `next`.
+    asm("" : "+r"(guess));
+    if (!same) [[unlikely]] {
+        step = static_cast<std::size_t>(next - at);
+        guess = next;
+    }
+    return guess;
+}
+
 #if defined(__SSE2__)
 // skip_short_double() for a caller that checks the byte after the token itself, as the
 // callers of scan_listed_sample() do: the end of the sample's digits, or null.  The token

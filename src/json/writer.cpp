@@ -282,14 +282,10 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
             case kScalar: {
                 // Numbers or literals as this writer writes them (at most 32 bytes each),
                 // and the commas between them, in one loop: runs of samples are the bulk
-                // of a recording.  As in the reader's walk of sample lines, the next
-                // sample is taken to start as far on as the last one did, checked after:
-                // the scan of one sample then need not wait for the scan of the one
-                // before.
-                std::size_t step = 0;
+                // of a recording.
+                std::size_t step = 0;  // see next_in_run
                 for (;;) {
                     const char* const at = p;
-                    const char* guess = at + step;
                     static_assert(kSlack >= kDoubleRoom);
                     room_for(32 + 2 + indent);
                     if (p == rewrite_at) {
@@ -314,14 +310,7 @@ void Writer::reindent(std::string_view text, std::span<const char* const> double
                     *o++ = ',';
                     *o++ = '\n';
                     o = spaces(o, indent);
-                    const bool same = next == guess;
-                    // Hides that the two are equal when `same` (see above).
-                    asm("" : "+r"(guess));
-                    if (!same) [[unlikely]] {
-                        step = static_cast<std::size_t>(next - at);
-                        guess = next;
-                    }
-                    p = guess;
+                    p = next_in_run(at, next, step);
                 }
                 break;
             }

@@ -1033,6 +1033,7 @@ private:
         std::size_t count = 0;
         const double* first = at;
         unsigned misses = 0;  // scanned samples in a row that the next did not repeat
+        std::size_t step = 0;  // see next_in_run
         // Up to `fast`, a sample and the separator after it have their bytes in the text.
         constexpr std::ptrdiff_t kRoom = json::kListedSampleRoom + 16;
         const char* const fast = end_ - p > kRoom ? end_ - kRoom : p;
@@ -1065,7 +1066,7 @@ private:
                             break;
                         }
                         *at++ = v;
-                        p = after_comma(stop);
+                        p = json::next_in_run(p, after_comma(stop), step);
                     }
                     continue;
                 }
@@ -1074,7 +1075,7 @@ private:
                 if (stop == nullptr || *stop != ',') break;
                 *at++ = v;
                 const char* const token = p;
-                p = after_comma(stop);
+                p = json::next_in_run(token, after_comma(stop), step);
                 // A recording often repeats its last value: the same bytes up to a "," are
                 // the same token, so the same double, with no scan.
                 const auto length = static_cast<unsigned>(stop - token);
@@ -1089,7 +1090,7 @@ private:
                     std::memcpy(&word, p, 8);
                     if ((word & mask) != same || p[length] != ',') break;
                     *at++ = v;
-                    p = after_comma(p + length);
+                    p = json::next_in_run(p, after_comma(p + length), step);
                 }
                 misses = at == before ? misses + 1 : 0;
             }
@@ -1147,13 +1148,8 @@ private:
         const char* p = p_;
         // The scan reads eighteen bytes from a sample, the compare thirty-two from its end.
         const char* const fast = end_ - p > 64 ? end_ - 64 : p;
-        // Most samples of a channel are as wide as the one before: the next line is taken
-        // to start where that width puts it, and the checks confirm it after.  The loads
-        // of a sample then need not wait for the scan of the one before, whose chain of
-        // dependent steps was most of a sample's time.
-        std::size_t step = 0;
+        std::size_t step = 0;  // see next_in_run
         while (p < fast) {
-            const char* guess = p + step;
             // The compare with the line, which starts with its comma, settles where the
             // token ends.
             const char* stop = json::skip_listed_sample(p);
@@ -1161,15 +1157,7 @@ private:
             const char* next = known_line(stop);
             if (next == nullptr) break;
             ++n;
-            const bool same = next == guess;
-            // Hides that the two are equal when `same`, so that the compiler keeps taking
-            // the next sample from the guess and not from the scan.
-            asm("" : "+r"(guess));
-            if (!same) [[unlikely]] {
-                step = static_cast<std::size_t>(next - p);
-                guess = next;
-            }
-            p = guess;
+            p = json::next_in_run(p, next, step);
         }
         p_ = p;
 #else
@@ -1207,6 +1195,9 @@ private:
             // Compact samples by blocks until a block takes none.
             constexpr bool kByBlocks = !kWantsNumbers && !wants_double_tokens<Sink>();
             bool blocks = kByBlocks;
+            // A sink that takes each sample's value spends its time on those, not on
+            // waiting for the scan (see next_in_run), and measured slower with it.
+            [[maybe_unused]] std::size_t step = 0;
             for (;;) {
                 if constexpr (kByBlocks) {
                     if (blocks) {
@@ -1215,10 +1206,15 @@ private:
                         skip_lines(n);
                     }
                 }
+                [[maybe_unused]] const char* const at = p_;
                 if (!typed_number<double, nullptr, true>()) return false;
                 ++n;
                 if (const char* q = after_separator(p_)) {
-                    p_ = q;
+                    if constexpr (kWantsNumbers) {
+                        p_ = q;
+                    } else {
+                        p_ = json::next_in_run(at, q, step);
+                    }
                     continue;
                 }
                 const int c = peek();
