@@ -282,16 +282,21 @@ SAME_WIDTH_TOKENS = ["12.75", "-2.75", "012.7", "12..7", "12.7.", "1.2e5", "12.7
 AFTER_A_NARROWER = ["012.5", "x12.5", "-12.5", ".12.5", "012.25", "-x2.5", "]12.5"]
 
 
+def alike_run(tokens, at, sep=LINE):
+    """A ride whose channel holds 40 samples "12.25" but for `tokens` from `at`, its
+    timestamps alike in width too, so that the walk reaches the samples."""
+    run = ["12.25"] * 40
+    run[at:at + len(tokens)] = tokens
+    return ride(timestamps="[" + sep.join(str(1000 + i) for i in range(len(run))) + "]",
+                scalar="[\n      " + sep.join(run) + "\n    ]")
+
+
 @pytest.mark.parametrize("sep", [LINE, ",", ", "])
 @pytest.mark.parametrize("tokens", [(token, "12.25") for token in SAME_WIDTH_TOKENS] +
                          [(narrow, then) for narrow in ("1.25", "12.2", "7") for then in AFTER_A_NARROWER])
 def test_tokens_in_runs_of_samples_alike(tokens, sep):
     for at in (0, 1, 7, 38):
-        run = ["12.25"] * 40
-        run[at:at + 2] = tokens
-        scalar = "[\n      " + sep.join(run) + "\n    ]"
-        # Timestamps alike too, so that the walk reaches the samples.
-        text = ride(timestamps="[" + sep.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar)
+        text = alike_run(tokens, at, sep)
         assert_checks_agree(text)
         assert_columns_agree(text)
 
@@ -302,12 +307,7 @@ def test_runs_of_samples_alike_are_walked():
 
     if in_reader_mode("fast", ["parse_workout"], ["{"]) != [[("RuntimeError", "the fast read gave up")]]:
         pytest.skip("the module was built without its test hooks (scripts/install.sh builds them)")
-    texts = []
-    for tokens in (("12.25", "12.25"), ("1.25", "-12.5"), ("127.5", "12.25"), ("7", "12.25")):
-        run = ["12.25"] * 40
-        run[7:9] = tokens
-        scalar = "[\n      " + LINE.join(run) + "\n    ]"
-        texts.append(ride(timestamps="[" + LINE.join(str(1000 + i) for i in range(len(run))) + "]", scalar=scalar))
+    texts = [alike_run(tokens, 7) for tokens in (("12.25", "12.25"), ("1.25", "-12.5"), ("127.5", "12.25"), ("7", "12.25"))]
     for outcome_row in in_reader_mode("fast", ["validate_workout", "count_sets"], texts):
         assert [kind for kind, _ in outcome_row] == ["ok", "ok"], outcome_row
 
